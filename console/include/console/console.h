@@ -1,0 +1,21 @@
+// The console: the programs' messages on standard output and the key prompt.
+#pragma once
+
+// Prints one message with one formatted print. When standard output is a
+// console the message is flushed at once, so that progress dots show the
+// moment they are printed; when it is redirected, output is held and written
+// out when the program ends, on every way out through exit or a return from
+// main.
+[[gnu::format(printf, 1, 2)]] void say(const char* format, ...);
+
+// True when standard output is a console (a terminal on POSIX, a console
+// window on Windows; the NUL device and /dev/null are not consoles).
+bool stdout_is_console();
+
+// Prints "\nPress any key ..." and waits for one key press on the console
+// keyboard, never on standard input. The key is consumed whole (all bytes of
+// an escape sequence) and not echoed; Ctrl+C counts as a key. A key pressed
+// earlier in the run and still waiting ends the wait at once. The console's
+// settings are the same afterwards as before. When there is no console to
+// read, the wait ends at once. Never spins the CPU.
+void wait_key();

@@ -1,0 +1,105 @@
+// The console on Windows: the console test for standard output and the key
+// wait on the console keyboard.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "console/console.h"
+#include "key_event_win32.h"
+
+namespace {
+
+bool is_modifier_or_lock(WORD key) {
+    switch (key) {
+        case VK_SHIFT:
+        case VK_LSHIFT:
+        case VK_RSHIFT:
+        case VK_CONTROL:
+        case VK_LCONTROL:
+        case VK_RCONTROL:
+        case VK_MENU:
+        case VK_LMENU:
+        case VK_RMENU:
+        case VK_CAPITAL:
+        case VK_NUMLOCK:
+        case VK_SCROLL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Keys that yield a character on a plain keyboard.
+bool is_character_key(WORD key) {
+    return (key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z') ||
+           (key >= VK_NUMPAD0 && key <= VK_DIVIDE) || (key >= VK_OEM_1 && key <= VK_OEM_3) ||
+           (key >= VK_OEM_4 && key <= VK_OEM_8) || key == VK_OEM_102 || key == VK_SPACE ||
+           key == VK_RETURN || key == VK_TAB || key == VK_BACK || key == VK_ESCAPE;
+}
+
+// Keys with an extended key code. The keypad's cursor keys (Num Lock off)
+// report the same virtual-key codes as the main block.
+bool is_extended_key(WORD key) {
+    return (key >= VK_F1 && key <= VK_F12) || (key >= VK_PRIOR && key <= VK_DOWN) ||
+           key == VK_INSERT || key == VK_DELETE;
+}
+
+}  // namespace
+
+bool ends_key_wait(const INPUT_RECORD& record) {
+    if (record.EventType != KEY_EVENT) {
+        return false;
+    }
+    const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+    if (!key.bKeyDown) {
+        return false;
+    }
+    const WORD code = key.wVirtualKeyCode;
+    if (is_modifier_or_lock(code)) {
+        return false;
+    }
+    return key.uChar.AsciiChar != 0 || is_character_key(code) || is_extended_key(code);
+}
+
+bool stdout_is_console() {
+    // The NUL device is a character device too, but has no console mode.
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+void wait_key() {
+    say("\nPress any key ...");
+    std::fflush(stdout);
+
+    // The console's own input, whatever standard input has been redirected to.
+    const HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                     0, nullptr);
+    if (input == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD saved_mode = 0;
+    if (!GetConsoleMode(input, &saved_mode)) {
+        CloseHandle(input);
+        return;
+    }
+    // Raw for the wait: no echo, no line editing, and Ctrl+C arrives as a key
+    // instead of ending the process. Changing the mode keeps the events that
+    // are already queued, so a key pressed earlier ends the wait at once.
+    SetConsoleMode(input,
+                   saved_mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT | ENABLE_LINE_INPUT |
+                                                    ENABLE_PROCESSED_INPUT));
+
+    // ReadConsoleInput blocks until an event comes; a failed read, or one
+    // that returns nothing, means the console cannot be read: stop waiting.
+    for (;;) {
+        INPUT_RECORD record;
+        DWORD got = 0;
+        if (!ReadConsoleInputA(input, &record, 1, &got) || got == 0 || ends_key_wait(record)) {
+            break;
+        }
+    }
+
+    SetConsoleMode(input, saved_mode);
+    CloseHandle(input);
+}

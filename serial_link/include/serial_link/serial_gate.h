@@ -1,0 +1,95 @@
+// SerialGate: the serial-port object both programs reach the device through.
+//
+// One object per run, at most one port open at a time, never copied. Every
+// call is quiet: a port that failed to open, or that was never opened, makes
+// Send do nothing and Recv report no bytes, so callers need not check results.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The port list record filled by SerialGate::GetPortsInfo: 512 bytes.
+//   bytes[2*i]     port number of entry i (shown to the user as "COM<n>")
+//   bytes[2*i + 1] state byte of entry i; only entries with state 1 are probed
+//   bytes[510]     number of valid entries, 0..255
+struct PortInfo {
+    static constexpr int kMaxEntries = 255;
+    static constexpr int kCountOffset = 510;
+
+    std::uint8_t bytes[512];
+
+    int count() const { return bytes[kCountOffset]; }
+    int port(int i) const { return bytes[2 * i]; }
+    int state(int i) const { return bytes[2 * i + 1]; }
+};
+static_assert(sizeof(PortInfo) == 512, "PortInfo is a 512-byte record");
+
+// Where the POSIX side looks for ports. The defaults are the machine's own;
+// tests point them at directories of their own. Ignored on Windows.
+struct PortPaths {
+    std::string dev_dir = "/dev";              // holds ttyS<k>, ttyUSB<k>, ttyACM<k>, ttyAMA<k>
+    std::string sys_tty_dir = "/sys/class/tty";  // holds ttyS<k>/type
+};
+
+class SerialGate {
+public:
+    // How long Recv waits for a first byte when none is waiting, in ms.
+    // USB serial adapters hand bytes on up to 16 ms after they arrive.
+    static constexpr int kRecvWaitMs = 30;
+
+    // No port is open after construction.
+    SerialGate();
+    explicit SerialGate(const PortPaths& paths);
+    // Closes the open port, if any, restoring its earlier settings.
+    ~SerialGate();
+
+    SerialGate(const SerialGate&) = delete;
+    SerialGate& operator=(const SerialGate&) = delete;
+
+    // Fills `info` with the machine's serial ports in ascending port number.
+    //
+    // Linux: for k = 0..31 the device names ttyS<k>, ttyUSB<k>, ttyACM<k> and
+    // ttyAMA<k> are ports COM<k+1>, COM<k+33>, COM<k+65> and COM<k+97>. A name
+    // is listed when stat() (which follows links) finds a character device.
+    // ttyUSB, ttyACM and ttyAMA get state 1; ttyS<k> gets state 1 only when
+    // the kernel reports a UART behind it (sys_tty_dir/ttyS<k>/type non-zero),
+    // and state 0 otherwise. No port is opened to find this out.
+    //
+    // Windows: the ports of the system's serial-port map, state 1 each.
+    void GetPortsInfo(PortInfo* info);
+
+    // Opens port `port` at `baud` in raw 8N1 mode, with no flow control, held
+    // exclusively. Closes any port opened before. Returns false when the port
+    // is missing, already in use, or is not a serial port; the object then
+    // stays quiet until the next Open.
+    bool Open(int port, int baud);
+
+    // Restores the port's earlier settings and closes it. Does nothing when
+    // no port is open.
+    void Close();
+
+    // Writes `length` bytes from `buffer` unchanged. Returns the number of
+    // bytes written, 0 when no port is open or the write failed.
+    int Send(const char* buffer, int length);
+
+    // Reads up to `length` bytes into `buffer` and returns how many, never
+    // negative. Returns at once when a byte is waiting; otherwise waits up to
+    // kRecvWaitMs for a first byte and returns 0 when none came. A device
+    // that has gone (hang-up, EOF, I/O error) gives 0 after the same wait.
+    // Returns 0 at once when no port is open. Never spins the CPU.
+    int Recv(char* buffer, int length);
+
+    // Drops every byte received but not yet read. Does nothing when no port
+    // is open.
+    void DiscardInput();
+
+    // True while a port is open.
+    bool IsOpen() const;
+
+    struct Port;  // the open port's platform state
+
+private:
+    PortPaths paths_;
+    std::unique_ptr<Port> port_;
+};

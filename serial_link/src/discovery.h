@@ -1,0 +1,12 @@
+// Discovery's inner step, kept inside the library and visible to its tests.
+#pragma once
+
+#include "serial_link/serial_gate.h"
+
+// Number of sync attempts per port, and the pause after each sync byte.
+inline constexpr int kSyncAttempts = 20;
+
+// Runs the sync handshake on the open port of `gate`: exactly kSyncAttempts
+// times, send FF, pause 20 ms, read one byte; an FF read back is an echo and
+// prints ".". Returns the number of echoes, 0..kSyncAttempts.
+int probe_port(SerialGate& gate);

@@ -1,0 +1,333 @@
+// SerialGate over POSIX terminal devices.
+//
+// The port is opened non-blocking and every wait is a poll() bounded by a
+// deadline on the steady clock, so no call can hang on a silent, wedged or
+// vanished device.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "port_list.h"
+#include "port_names_posix.h"
+#include "serial_link/serial_gate.h"
+
+struct SerialGate::Port {
+    int fd = -1;
+    int baud = 0;
+    termios saved{};  // the settings found at Open, put back by Close
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Longest time Close waits for queued output to leave, whatever the queue.
+constexpr int kDrainCapMs = 1000;
+// How long Send waits for the line to take more bytes before it gives up.
+constexpr int kStallMs = 1000;
+// Reads DiscardInput makes at most, so a flooding line cannot keep it busy.
+constexpr int kDiscardReads = 64;
+
+bool speed_for(int baud, speed_t* speed) {
+    static constexpr struct {
+        int baud;
+        speed_t speed;
+    } kSpeeds[] = {
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {3500000, B3500000}, {4000000, B4000000},
+    };
+    for (const auto& entry : kSpeeds) {
+        if (entry.baud == baud) {
+            *speed = entry.speed;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Milliseconds the line needs for `bytes` bytes at `baud` (10 bits a byte).
+std::int64_t line_time_ms(std::int64_t bytes, int baud) {
+    return baud > 0 ? (bytes * 10 * 1000 + baud - 1) / baud : 0;
+}
+
+// Milliseconds left until `deadline`, rounded up so that a poll never ends
+// just short of it and comes back with a zero timeout.
+int ms_until(Clock::time_point deadline) {
+    auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+        return 0;
+    }
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+// Raw 8N1 at `speed` on top of `tio`: every byte passes unchanged both ways,
+// with no echo, signals, line editing, flow control or character mapping.
+// Breaks and bytes with framing errors are dropped rather than delivered as
+// NUL, since a NUL is a valid reply from the device.
+void make_raw(termios* tio, speed_t speed) {
+    tio->c_iflag &= ~static_cast<tcflag_t>(BRKINT | PARMRK | ISTRIP | INPCK | INLCR | IGNCR |
+                                           ICRNL | IUCLC | IXON | IXOFF | IXANY | IMAXBEL);
+    tio->c_iflag |= IGNBRK | IGNPAR;
+    tio->c_oflag &= ~static_cast<tcflag_t>(OPOST | OLCUC | ONLCR | OCRNL | ONOCR | ONLRET);
+    tio->c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOKE |
+                                           ICANON | ISIG | IEXTEN | XCASE | TOSTOP);
+    tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio->c_cflag |= CS8 | CLOCAL | CREAD;
+    tio->c_cc[VMIN] = 0;
+    tio->c_cc[VTIME] = 0;
+    cfsetispeed(tio, speed);
+    cfsetospeed(tio, speed);
+}
+
+// True when the settings read back from the driver are the raw ones asked
+// for. tcsetattr succeeds when any part of a change was taken.
+bool took_raw(const termios& got, speed_t speed) {
+    return (got.c_cflag & CSIZE) == CS8 && (got.c_cflag & (PARENB | CRTSCTS)) == 0 &&
+           (got.c_lflag & (ICANON | ECHO | ISIG)) == 0 && (got.c_oflag & OPOST) == 0 &&
+           (got.c_iflag & (ISTRIP | ICRNL | IXON)) == 0 && cfgetispeed(&got) == speed &&
+           cfgetospeed(&got) == speed;
+}
+
+// True when some other program holds the line exclusively. Root opens such a
+// port despite TIOCEXCL, so the flag is checked as well.
+#ifdef TIOCGEXCL
+bool held_elsewhere(int fd) {
+    int exclusive = 0;
+    return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+#else
+bool held_elsewhere(int) {
+    return false;
+}
+#endif
+
+int open_retrying(const std::string& path) {
+    int fd;
+    do {
+        fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Reads away whatever input is waiting, without waiting for more.
+void read_away(int fd) {
+    char scrap[256];
+    for (int i = 0; i < kDiscardReads; ++i) {
+        ssize_t n = read(fd, scrap, sizeof(scrap));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return;
+        }
+    }
+}
+
+// Waits, up to a bound that fits the queue, for the output the driver still
+// holds to go out. tcdrain() would wait without bound on a wedged line; a
+// pseudo-terminal reports an empty queue at once.
+void drain_bounded(int fd, int baud) {
+    int queued = 0;
+    if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+        return;
+    }
+    std::int64_t bound = line_time_ms(queued, baud) + 50;
+    auto deadline =
+        Clock::now() + std::chrono::milliseconds(bound < kDrainCapMs ? bound : kDrainCapMs);
+    while (ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Undoes the steps of Open that were taken, in reverse, and closes `fd`.
+void release(int fd, bool locked, bool exclusive) {
+    if (exclusive) {
+        ioctl(fd, TIOCNXCL);
+    }
+    if (locked) {
+        flock(fd, LOCK_UN);
+    }
+    // close() is not retried: on Linux the descriptor is gone even on EINTR.
+    close(fd);
+}
+
+}  // namespace
+
+SerialGate::SerialGate() = default;
+
+SerialGate::SerialGate(const PortPaths& paths) : paths_(paths) {}
+
+SerialGate::~SerialGate() {
+    Close();
+}
+
+void SerialGate::GetPortsInfo(PortInfo* info) {
+    if (info != nullptr) {
+        fill_port_list(paths_, info);
+    }
+}
+
+bool SerialGate::Open(int port, int baud) {
+    Close();
+    const std::string name = port_device_name(port);
+    speed_t speed = 0;
+    if (name.empty() || !speed_for(baud, &speed)) {
+        return false;
+    }
+    const int fd = open_retrying(paths_.dev_dir + "/" + name);
+    if (fd < 0) {
+        return false;
+    }
+    termios saved{};
+    if (!isatty(fd) || tcgetattr(fd, &saved) != 0) {
+        release(fd, false, false);
+        return false;
+    }
+    // The advisory lock keeps out other programs that lock their ports; the
+    // exclusive mode makes the kernel refuse further opens of the line.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        release(fd, false, false);
+        return false;
+    }
+    if (held_elsewhere(fd) || ioctl(fd, TIOCEXCL) != 0) {
+        release(fd, true, false);
+        return false;
+    }
+    termios raw = saved;
+    make_raw(&raw, speed);
+    termios got{};
+    if (tcsetattr(fd, TCSANOW, &raw) != 0 || tcgetattr(fd, &got) != 0 || !took_raw(got, speed)) {
+        tcsetattr(fd, TCSANOW, &saved);
+        release(fd, true, true);
+        return false;
+    }
+    port_ = std::make_unique<Port>();
+    port_->fd = fd;
+    port_->baud = baud;
+    port_->saved = saved;
+    // Bytes that arrived before the port was ours are not answers to us.
+    tcflush(fd, TCIOFLUSH);
+    read_away(fd);
+    return true;
+}
+
+void SerialGate::Close() {
+    if (!port_) {
+        return;
+    }
+    const int fd = port_->fd;
+    drain_bounded(fd, port_->baud);
+    // Whatever did not leave in time never will; dropping it keeps both the
+    // settings change and close() itself from waiting on it.
+    tcflush(fd, TCOFLUSH);
+    tcsetattr(fd, TCSANOW, &port_->saved);
+    release(fd, true, true);
+    port_.reset();
+}
+
+int SerialGate::Send(const char* buffer, int length) {
+    if (!port_ || buffer == nullptr || length <= 0) {
+        return 0;
+    }
+    const int fd = port_->fd;
+    // The bound runs from the last progress, so a long buffer on a slow line
+    // goes out whole while a line that takes nothing costs at most kStallMs.
+    auto deadline = Clock::now() + std::chrono::milliseconds(kStallMs);
+    int sent = 0;
+    while (sent < length) {
+        ssize_t n = write(fd, buffer + sent, static_cast<size_t>(length - sent));
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            deadline = Clock::now() + std::chrono::milliseconds(kStallMs);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const int wait_ms = ms_until(deadline);
+            if (wait_ms == 0) {
+                break;
+            }
+            pollfd pfd{fd, POLLOUT, 0};
+            int ready = poll(&pfd, 1, wait_ms);
+            if (ready < 0 && errno != EINTR) {
+                break;
+            }
+            if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                break;
+            }
+            continue;
+        }
+        break;  // the device failed or has gone
+    }
+    return sent;
+}
+
+int SerialGate::Recv(char* buffer, int length) {
+    if (!port_ || buffer == nullptr || length <= 0) {
+        return 0;
+    }
+    const int fd = port_->fd;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kRecvWaitMs);
+    // With VMIN and VTIME at 0 an empty read returns 0 rather than EAGAIN,
+    // so the end of the line shows as a poll that reports the port ready
+    // (POLLIN, POLLHUP or POLLERR) followed by a read that still finds
+    // nothing. A pseudo-terminal whose master has gone reads EIO instead.
+    bool reported_ready = false;
+    for (;;) {
+        ssize_t n = read(fd, buffer, static_cast<size_t>(length));
+        if (n > 0) {
+            return static_cast<int>(n);
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if ((n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) || reported_ready) {
+            break;  // the device has gone
+        }
+        const int wait_ms = ms_until(deadline);
+        if (wait_ms == 0) {
+            return 0;
+        }
+        pollfd pfd{fd, POLLIN, 0};
+        int ready = poll(&pfd, 1, wait_ms);
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        reported_ready = ready > 0;
+    }
+    // A vanished device answers at once; sleeping out the wait keeps callers
+    // that loop on Recv from spinning.
+    std::this_thread::sleep_until(deadline);
+    return 0;
+}
+
+void SerialGate::DiscardInput() {
+    if (!port_) {
+        return;
+    }
+    tcflush(port_->fd, TCIFLUSH);
+    // A pseudo-terminal may still be handing over bytes the flush missed.
+    read_away(port_->fd);
+}
+
+bool SerialGate::IsOpen() const {
+    return port_ != nullptr;
+}

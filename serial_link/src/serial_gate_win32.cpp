@@ -1,0 +1,162 @@
+// SerialGate over the Windows COM ports.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "port_list.h"
+#include "serial_link/serial_gate.h"
+#include "serial_link/serial_link.h"
+
+struct SerialGate::Port {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DCB saved_state{};
+    COMMTIMEOUTS saved_timeouts{};
+    bool timeouts_saved = false;
+};
+
+namespace {
+
+// 8 data bits, no parity, 1 stop bit, binary, and no flow control of any
+// kind: the device answers on its own pacing and never looks at the modem
+// lines. DTR and RTS stay raised for adapters that power themselves from them.
+void set_raw_8n1(DCB& state, int baud) {
+    state.BaudRate = static_cast<DWORD>(baud);
+    state.ByteSize = 8;
+    state.Parity = NOPARITY;
+    state.StopBits = ONESTOPBIT;
+    state.fBinary = TRUE;
+    state.fParity = FALSE;
+    state.fOutxCtsFlow = FALSE;
+    state.fOutxDsrFlow = FALSE;
+    state.fDtrControl = DTR_CONTROL_ENABLE;
+    state.fDsrSensitivity = FALSE;
+    state.fTXContinueOnXoff = TRUE;
+    state.fOutX = FALSE;
+    state.fInX = FALSE;
+    state.fErrorChar = FALSE;
+    state.fNull = FALSE;
+    state.fRtsControl = RTS_CONTROL_ENABLE;
+    state.fAbortOnError = FALSE;
+}
+
+// A read returns at once with what is waiting, or waits up to kRecvWaitMs for
+// a first byte and returns it the moment it comes. A write that cannot get
+// its bytes out gives up instead of holding the program.
+COMMTIMEOUTS recv_timeouts() {
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = SerialGate::kRecvWaitMs;
+    timeouts.WriteTotalTimeoutMultiplier = 10;
+    timeouts.WriteTotalTimeoutConstant = 1000;
+    return timeouts;
+}
+
+// Milliseconds on the performance counter, which never jumps and does not
+// tick in 15.6 ms steps as GetTickCount does.
+long long now_ms() {
+    LARGE_INTEGER now;
+    LARGE_INTEGER frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return now.QuadPart * 1000 / frequency.QuadPart;
+}
+
+}  // namespace
+
+SerialGate::SerialGate() = default;
+
+SerialGate::SerialGate(const PortPaths& paths) : paths_(paths) {}
+
+SerialGate::~SerialGate() { Close(); }
+
+void SerialGate::GetPortsInfo(PortInfo* info) { fill_port_list(paths_, info); }
+
+bool SerialGate::Open(int port, int baud) {
+    Close();
+    if (port < 1 || port > PortInfo::kMaxEntries || baud <= 0) {
+        return false;
+    }
+    // The \\.\ form reaches every port; the bare name works for COM1..COM9 only.
+    char name[16];
+    std::snprintf(name, sizeof name, "\\\\.\\COM%d", port);
+    const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+
+    // Without its state the handle is not a serial port we can set up, and
+    // without our timeouts Recv could block for ever: those failures are
+    // fatal. The rest are extras that virtual ports may refuse.
+    auto opened = std::make_unique<Port>();
+    opened->handle = handle;
+    opened->saved_state.DCBlength = sizeof(DCB);
+    if (!GetCommState(handle, &opened->saved_state)) {
+        CloseHandle(handle);
+        return false;
+    }
+    opened->timeouts_saved = GetCommTimeouts(handle, &opened->saved_timeouts) != 0;
+    DCB state = opened->saved_state;
+    set_raw_8n1(state, baud);
+    COMMTIMEOUTS timeouts = recv_timeouts();
+    if (!SetCommState(handle, &state) || !SetCommTimeouts(handle, &timeouts)) {
+        SetCommState(handle, &opened->saved_state);
+        CloseHandle(handle);
+        return false;
+    }
+    SetupComm(handle, 4096, 4096);
+    PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    port_ = std::move(opened);
+    return true;
+}
+
+void SerialGate::Close() {
+    if (!port_) {
+        return;
+    }
+    if (port_->timeouts_saved) {
+        SetCommTimeouts(port_->handle, &port_->saved_timeouts);
+    }
+    SetCommState(port_->handle, &port_->saved_state);
+    CloseHandle(port_->handle);
+    port_.reset();
+}
+
+int SerialGate::Send(const char* buffer, int length) {
+    if (!port_ || length <= 0) {
+        return 0;
+    }
+    DWORD written = 0;
+    if (!WriteFile(port_->handle, buffer, static_cast<DWORD>(length), &written, nullptr)) {
+        return 0;
+    }
+    return static_cast<int>(written);
+}
+
+int SerialGate::Recv(char* buffer, int length) {
+    if (!port_ || length <= 0) {
+        return 0;
+    }
+    const long long start = now_ms();
+    DWORD got = 0;
+    if (ReadFile(port_->handle, buffer, static_cast<DWORD>(length), &got, nullptr) && got > 0) {
+        return static_cast<int>(got);
+    }
+    // A port whose device has gone may fail or report nothing at once; wait
+    // out the bound anyway, so that a caller asking again and again does not
+    // spin.
+    const long long waited = now_ms() - start;
+    if (waited < kRecvWaitMs) {
+        pause_ms(static_cast<int>(kRecvWaitMs - waited));
+    }
+    return 0;
+}
+
+void SerialGate::DiscardInput() {
+    if (port_) {
+        PurgeComm(port_->handle, PURGE_RXCLEAR);
+    }
+}
+
+bool SerialGate::IsOpen() const { return port_ != nullptr; }

@@ -1,0 +1,237 @@
+#include "simulator/pty_device.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+using Clock = std::chrono::steady_clock;
+
+struct PtyDevice {
+    PtyDeviceSetup setup;
+    int master = -1;
+    int slave = -1;
+    int wake = -1;  // eventfd: written once to stop the thread
+    std::string slave_path;
+    std::thread thread;
+    std::mutex mutex;  // guards events
+    std::vector<WireEvent> events;
+};
+
+namespace {
+
+struct PendingReply {
+    Clock::time_point due;
+    std::uint8_t byte;
+};
+
+void close_fd(int* fd) {
+    if (*fd >= 0) {
+        close(*fd);
+        *fd = -1;
+    }
+}
+
+void record(PtyDevice* device, bool sent, std::uint8_t byte) {
+    const double ms =
+        std::chrono::duration<double, std::milli>(Clock::now() - device->setup.start).count();
+    {
+        std::lock_guard<std::mutex> lock(device->mutex);
+        device->events.push_back(WireEvent{ms, sent, byte});
+    }
+    if (device->setup.log != nullptr) {
+        std::fprintf(device->setup.log, "%.3f %s %02X%s\n", ms, sent ? "tx" : "rx", byte,
+                     device->setup.log_suffix.c_str());
+        std::fflush(device->setup.log);
+    }
+}
+
+// Milliseconds until `due`, rounded up so that poll never wakes early, and
+// 0 once it has passed.
+int ms_until(Clock::time_point due) {
+    const auto left = due - Clock::now();
+    if (left <= Clock::duration::zero()) {
+        return 0;
+    }
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return ms > 60000 ? 60000 : static_cast<int>(ms);
+}
+
+// Writes every reply whose time has come. Returns false when the master
+// cannot take a byte right now (the host is not reading).
+bool send_due(PtyDevice* device, std::deque<PendingReply>* pending) {
+    while (!pending->empty() && pending->front().due <= Clock::now()) {
+        const std::uint8_t byte = pending->front().byte;
+        const ssize_t n = write(device->master, &byte, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN) {
+            return false;
+        }
+        if (n == 1) {
+            record(device, true, byte);
+        }
+        pending->pop_front();  // written, or the line is gone: either way done
+    }
+    return true;
+}
+
+void run_device(PtyDevice* device) {
+    DeviceEngine engine;
+    engine_power_on(&engine, device->setup.knobs);
+    const auto delay = std::chrono::milliseconds(device->setup.knobs.reply_delay_ms);
+    std::deque<PendingReply> pending;
+    bool master_writable = true;
+    bool master_usable = true;
+
+    for (;;) {
+        pollfd fds[2] = {};
+        fds[0].fd = device->wake;
+        fds[0].events = POLLIN;
+        fds[1].fd = master_usable ? device->master : -1;
+        fds[1].events = static_cast<short>(POLLIN | (master_writable ? 0 : POLLOUT));
+        int timeout = -1;
+        if (!pending.empty() && master_writable) {
+            timeout = ms_until(pending.front().due);
+        }
+        const int ready = poll(fds, 2, timeout);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        if (fds[0].revents != 0) {
+            return;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            std::uint8_t buffer[256];
+            const ssize_t n = read(device->master, buffer, sizeof buffer);
+            if (n > 0) {
+                for (ssize_t i = 0; i < n; ++i) {
+                    record(device, false, buffer[i]);
+                    std::uint8_t reply = 0;
+                    if (engine_feed(&engine, buffer[i], &reply)) {
+                        pending.push_back(PendingReply{Clock::now() + delay, reply});
+                    }
+                }
+            } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+                master_usable = false;  // the line is gone; wait only for stop
+            }
+        } else if ((fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 &&
+                   (fds[1].revents & POLLOUT) == 0) {
+            // No slave is open (ours was lost): poll would report this
+            // again and again, so stop watching the master.
+            master_usable = false;
+        }
+        if ((fds[1].revents & POLLOUT) != 0) {
+            master_writable = true;
+        }
+        if (master_usable) {
+            master_writable = send_due(device, &pending);
+        }
+    }
+}
+
+bool fail(std::string* error, const char* what) {
+    *error = std::string(what) + ": " + std::strerror(errno);
+    return false;
+}
+
+bool open_pty(PtyDevice* device, std::string* error) {
+    device->master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (device->master < 0) {
+        return fail(error, "posix_openpt");
+    }
+    if (grantpt(device->master) != 0 || unlockpt(device->master) != 0) {
+        return fail(error, "unlockpt");
+    }
+    char name[128];
+    if (ptsname_r(device->master, name, sizeof name) != 0) {
+        return fail(error, "ptsname");
+    }
+    device->slave_path = name;
+    device->slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (device->slave < 0) {
+        return fail(error, name);
+    }
+    termios tio{};
+    if (tcgetattr(device->slave, &tio) != 0) {
+        return fail(error, "tcgetattr");
+    }
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B9600);
+    cfsetospeed(&tio, B9600);
+    if (tcsetattr(device->slave, TCSANOW, &tio) != 0) {
+        return fail(error, "tcsetattr");
+    }
+    const int flags = fcntl(device->master, F_GETFL);
+    if (flags < 0 || fcntl(device->master, F_SETFL, flags | O_NONBLOCK) != 0) {
+        return fail(error, "fcntl");
+    }
+    device->wake = eventfd(0, EFD_CLOEXEC);
+    if (device->wake < 0) {
+        return fail(error, "eventfd");
+    }
+    return true;
+}
+
+void release(PtyDevice* device) {
+    close_fd(&device->wake);
+    close_fd(&device->slave);
+    close_fd(&device->master);
+    delete device;
+}
+
+}  // namespace
+
+PtyDevice* pty_device_start(const PtyDeviceSetup& setup, std::string* error) {
+    auto* device = new PtyDevice;
+    device->setup = setup;
+    if (!open_pty(device, error)) {
+        release(device);
+        return nullptr;
+    }
+    try {
+        device->thread = std::thread(run_device, device);
+    } catch (const std::system_error& e) {
+        *error = std::string("cannot start the device thread: ") + e.what();
+        release(device);
+        return nullptr;
+    }
+    return device;
+}
+
+void pty_device_stop(PtyDevice* device) {
+    if (device == nullptr) {
+        return;
+    }
+    const std::uint64_t one = 1;
+    while (write(device->wake, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+    device->thread.join();
+    release(device);
+}
+
+const std::string& pty_device_slave_path(const PtyDevice* device) {
+    return device->slave_path;
+}
+
+int pty_device_slave_fd(const PtyDevice* device) {
+    return device->slave;
+}
+
+std::vector<WireEvent> pty_device_events(PtyDevice* device) {
+    std::lock_guard<std::mutex> lock(device->mutex);
+    return device->events;
+}

@@ -1,0 +1,62 @@
+// End-to-end runs: a program under test run by devsim, with the simulated
+// device attached as its only serial port.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One byte on the line as the device saw it, timed from devsim's start.
+struct WireByte {
+    double ms = 0;
+    std::uint8_t byte = 0;
+};
+
+struct E2eRun {
+    int exit_status = -1;      // devsim's exit status (the program's); -1 when killed on timeout
+    bool timed_out = false;    // the run took longer than allowed and was killed
+    std::string out;           // the program's standard output
+    std::string err;           // devsim's and the program's standard error
+    std::vector<WireByte> rx;  // bytes the device received, in order
+    std::vector<WireByte> tx;  // bytes the device sent, in order
+    // Bytes each silent port received: silent_rx[k] for ttyUSB<k>.
+    std::vector<std::vector<WireByte>> silent_rx;
+};
+
+// Runs `program` with `program_args` under devsim with `devsim_args` (knobs;
+// "--log" and "--" are added here) in `workdir`, which must exist. The child starts a new
+// session, so the program has no controlling terminal and its key wait ends
+// at once; its standard input is /dev/null, its standard output and error go
+// to files in `workdir`, and devsim's byte log to `workdir`/devsim.log.
+//
+// Waits up to `timeout_ms`; past that, kills the whole run and reports
+// timed_out. Never throws; a run that could not be started has
+// exit_status -1 and the reason in err.
+E2eRun run_with_device(const std::string& program, const std::vector<std::string>& devsim_args,
+                       const std::string& workdir, int timeout_ms = 120000,
+                       const std::vector<std::string>& program_args = {});
+
+// True when devsim can give a program a private /dev here. Otherwise false,
+// with devsim's explanation in *why. Finds out once per process.
+bool namespaces_available(std::string* why);
+
+// Makes a fresh empty directory under the system's temporary directory and
+// returns its path ("" on failure).
+std::string make_workdir();
+
+// Removes `workdir` and everything in it.
+void remove_workdir(const std::string& workdir);
+
+// The bytes of `wire`, without their times.
+std::vector<std::uint8_t> bytes_of(const std::vector<WireByte>& wire);
+
+// Skips the current test, naming the reason, when no private /dev can be made.
+#define SKIP_WITHOUT_NAMESPACES()                                          \
+    do {                                                                   \
+        std::string why_;                                                  \
+        if (!namespaces_available(&why_)) {                                \
+            GTEST_SKIP() << "devsim cannot make a private /dev: " << why_; \
+        }                                                                  \
+    } while (0)

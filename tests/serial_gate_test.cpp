@@ -1,0 +1,371 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "port_dir.h"
+#include "pty_pair.h"
+#include "serial_link/serial_gate.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<unsigned char>;
+
+constexpr int kUsb0 = 33;  // ttyUSB0
+constexpr int kUsb1 = 34;  // ttyUSB1
+
+Bytes every_byte_value() {
+    Bytes bytes(256);
+    for (int i = 0; i < 256; ++i) {
+        bytes[i] = static_cast<unsigned char>(i);
+    }
+    return bytes;
+}
+
+int open_fd_count() {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+double ms_since(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double thread_cpu_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Reads from `fd` until `count` bytes came or nothing more came for a second.
+Bytes read_from(int fd, size_t count) {
+    Bytes got;
+    unsigned char chunk[512];
+    while (got.size() < count) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (poll(&pfd, 1, 1000) <= 0) {
+            break;
+        }
+        ssize_t n = read(fd, chunk, std::min(sizeof(chunk), count - got.size()));
+        if (n <= 0) {
+            break;
+        }
+        got.insert(got.end(), chunk, chunk + n);
+    }
+    return got;
+}
+
+bool readable(int fd, int timeout_ms) {
+    pollfd pfd{fd, POLLIN, 0};
+    return poll(&pfd, 1, timeout_ms) == 1;
+}
+
+// Receives through `gate` until `count` bytes came or Recv came back empty
+// many times over.
+Bytes recv_from(SerialGate& gate, size_t count) {
+    Bytes got;
+    for (int empty = 0; got.size() < count && empty < 30;) {
+        char chunk[64];
+        int n = gate.Recv(chunk, sizeof(chunk));
+        empty = n == 0 ? empty + 1 : 0;
+        got.insert(got.end(), chunk, chunk + n);
+    }
+    return got;
+}
+
+// A canonical, echoing, character-mapping line with software flow control,
+// as a terminal program might leave a port.
+void make_cooked(int fd) {
+    termios tio{};
+    ASSERT_EQ(tcgetattr(fd, &tio), 0);
+    tio.c_iflag = BRKINT | ICRNL | INLCR | IXON | IXANY | ISTRIP | INPCK | PARMRK | IMAXBEL;
+    tio.c_oflag = OPOST | ONLCR | OCRNL;
+    tio.c_lflag = ISIG | ICANON | IEXTEN | ECHO | ECHOE | ECHOK | ECHOCTL | ECHOKE;
+    tio.c_cflag = CS7 | PARENB | CREAD | HUPCL;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 5;
+    cfsetispeed(&tio, B38400);
+    cfsetospeed(&tio, B38400);
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &tio), 0);
+}
+
+int exclusive_flag(int fd) {
+    int flag = -1;
+    ioctl(fd, TIOCGEXCL, &flag);
+    return flag;
+}
+
+// A pseudo-terminal reachable as ttyUSB0 (port 33) in a private /dev.
+struct GateLine : testing::Test {
+    PtyPair pty;
+    PortDir dir;
+
+    void SetUp() override {
+        ASSERT_TRUE(pty.ok());
+        dir.link("ttyUSB0", pty.slave_path);
+    }
+};
+
+TEST_F(GateLine, EveryByteValuePassesUnchangedBothWays) {
+    const Bytes all = every_byte_value();
+    for (bool cooked_before : {false, true}) {
+        SCOPED_TRACE(cooked_before ? "port left cooked" : "port left raw");
+        if (cooked_before) {
+            make_cooked(pty.slave);
+        }
+        SerialGate gate(dir.paths());
+        ASSERT_TRUE(gate.Open(kUsb0, 9600));
+        ASSERT_TRUE(gate.IsOpen());
+
+        ASSERT_EQ(write(pty.master, all.data(), all.size()), 256);
+        EXPECT_EQ(recv_from(gate, 256), all);
+        EXPECT_FALSE(readable(pty.master, 50)) << "input was echoed back";
+
+        EXPECT_EQ(gate.Send(reinterpret_cast<const char*>(all.data()), 256), 256);
+        EXPECT_EQ(read_from(pty.master, 256), all);
+        gate.Close();
+    }
+}
+
+TEST_F(GateLine, CloseRestoresTheEarlierSettings) {
+    make_cooked(pty.slave);
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.slave, &before), 0);
+    {
+        SerialGate gate(dir.paths());
+        ASSERT_TRUE(gate.Open(kUsb0, 115200));
+        termios during{};
+        ASSERT_EQ(tcgetattr(pty.slave, &during), 0);
+        EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG), 0u);
+        EXPECT_EQ(cfgetospeed(&during), static_cast<speed_t>(B115200));
+        EXPECT_EQ(exclusive_flag(pty.slave), 1);
+        // The destructor closes the port as Close would.
+    }
+    termios after{};
+    ASSERT_EQ(tcgetattr(pty.slave, &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(cfgetispeed(&after), cfgetispeed(&before));
+    EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
+    for (int i = 0; i < NCCS; ++i) {
+        EXPECT_EQ(after.c_cc[i], before.c_cc[i]) << "c_cc[" << i << "]";
+    }
+    EXPECT_EQ(exclusive_flag(pty.slave), 0);
+}
+
+TEST_F(GateLine, RecvWaitsBrieflyOnAnIdleLineWithoutSpinning) {
+    SerialGate gate(dir.paths());
+    ASSERT_TRUE(gate.Open(kUsb0, 9600));
+    char byte = 0;
+    const double cpu_start = thread_cpu_ms();
+    const auto start = Clock::now();
+    for (int i = 0; i < 10; ++i) {
+        const auto call = Clock::now();
+        EXPECT_EQ(gate.Recv(&byte, 1), 0);
+        const double took = ms_since(call);
+        EXPECT_GE(took, 25.0);
+        EXPECT_LT(took, 1000.0);
+    }
+    EXPECT_LT(thread_cpu_ms() - cpu_start, ms_since(start) / 2);
+}
+
+TEST_F(GateLine, RecvTakesAWaitingByteAtOnceAndALateOneWhenItComes) {
+    SerialGate gate(dir.paths());
+    ASSERT_TRUE(gate.Open(kUsb0, 9600));
+    char byte = 0;
+    double fastest = 1e9;
+    for (unsigned char value : {0x0A, 0x0D, 0xFF}) {
+        ASSERT_EQ(write(pty.master, &value, 1), 1);
+        ASSERT_TRUE(readable(pty.slave, 1000));
+        const auto start = Clock::now();
+        ASSERT_EQ(gate.Recv(&byte, 1), 1);
+        fastest = std::min(fastest, ms_since(start));
+        EXPECT_EQ(static_cast<unsigned char>(byte), value);
+    }
+    EXPECT_LT(fastest, 20.0) << "Recv waited although a byte was there";
+
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const unsigned char value = 0x42;
+        (void)!write(pty.master, &value, 1);
+    });
+    const int got = gate.Recv(&byte, 1);
+    late.join();
+    EXPECT_EQ(got, 1);
+    EXPECT_EQ(byte, 0x42);
+}
+
+// The far end closing (a pty master) and the kernel hanging the line up (a
+// USB adapter pulled out) both end the line; Recv must then neither fail nor
+// return at once, or callers looping on it would spin.
+TEST(SerialGate, HungUpLineGivesNothingAtAPace) {
+    for (bool kernel_hangup : {false, true}) {
+        SCOPED_TRACE(kernel_hangup ? "hung up by the kernel" : "far end closed");
+        PtyPair pty;
+        ASSERT_TRUE(pty.ok());
+        PortDir dir;
+        dir.link("ttyUSB0", pty.slave_path);
+        SerialGate gate(dir.paths());
+        ASSERT_TRUE(gate.Open(kUsb0, 9600));
+        if (kernel_hangup) {
+            if (ioctl(pty.slave, TIOCVHANGUP) != 0) {
+                GTEST_SKIP() << "hanging up a line needs CAP_SYS_ADMIN";
+            }
+        } else {
+            close(pty.master);
+            pty.master = -1;
+        }
+
+        char byte = 0;
+        const double cpu_start = thread_cpu_ms();
+        const auto start = Clock::now();
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_EQ(gate.Recv(&byte, 1), 0);
+        }
+        const double took = ms_since(start);
+        EXPECT_GE(took, 500.0);
+        EXPECT_LT(took, 5000.0);
+        EXPECT_LT(thread_cpu_ms() - cpu_start, took / 2);
+
+        EXPECT_EQ(gate.Send("x", 1), 0);
+        const auto closing = Clock::now();
+        gate.Close();
+        EXPECT_FALSE(gate.IsOpen());
+        EXPECT_LT(ms_since(closing), 2000.0);
+    }
+}
+
+// A buffer larger than the line holds goes out whole while the far end reads,
+// and Send gives up with what went when the far end stops reading.
+TEST_F(GateLine, SendWaitsForRoomButNotForever) {
+    Bytes big(1 << 18);
+    for (size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<unsigned char>(i * 7 + i / 256);
+    }
+    const char* data = reinterpret_cast<const char*>(big.data());
+    const int length = static_cast<int>(big.size());
+    SerialGate gate(dir.paths());
+    ASSERT_TRUE(gate.Open(kUsb0, 115200));
+
+    Bytes got;
+    std::thread reader([&] { got = read_from(pty.master, big.size()); });
+    EXPECT_EQ(gate.Send(data, length), length);
+    reader.join();
+    EXPECT_TRUE(got == big) << "received " << got.size() << " bytes, not the same";
+
+    const auto start = Clock::now();
+    const int sent = gate.Send(data, length);
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, length);
+    EXPECT_LT(ms_since(start), 5000.0);
+}
+
+TEST_F(GateLine, DiscardInputDropsWhatCameBefore) {
+    SerialGate gate(dir.paths());
+    ASSERT_TRUE(gate.Open(kUsb0, 9600));
+    ASSERT_EQ(write(pty.master, "stale", 5), 5);
+    ASSERT_TRUE(readable(pty.slave, 1000));
+    gate.DiscardInput();
+    char byte = 0;
+    EXPECT_EQ(gate.Recv(&byte, 1), 0);
+
+    ASSERT_EQ(write(pty.master, "N", 1), 1);
+    EXPECT_EQ(recv_from(gate, 1), Bytes{'N'});
+    EXPECT_EQ(gate.Recv(&byte, 1), 0);
+}
+
+TEST_F(GateLine, APortIsHeldByOneGateAtATime) {
+    SerialGate first(dir.paths());
+    SerialGate second(dir.paths());
+    ASSERT_TRUE(first.Open(kUsb0, 9600));
+    EXPECT_FALSE(second.Open(kUsb0, 9600));
+    EXPECT_FALSE(second.IsOpen());
+    EXPECT_EQ(exclusive_flag(pty.slave), 1) << "the failed Open released the holder's claim";
+
+    // The holder is unaffected.
+    ASSERT_EQ(first.Send("A", 1), 1);
+    EXPECT_EQ(read_from(pty.master, 1), Bytes{'A'});
+
+    // Opening the same port again on the holder reopens it.
+    EXPECT_TRUE(first.Open(kUsb0, 9600));
+    // Opening another port lets the first one go.
+    PtyPair other;
+    ASSERT_TRUE(other.ok());
+    dir.link("ttyUSB1", other.slave_path);
+    ASSERT_TRUE(first.Open(kUsb1, 9600));
+    EXPECT_TRUE(second.Open(kUsb0, 9600));
+}
+
+TEST_F(GateLine, ALineAnotherProgramHoldsExclusivelyIsRefused) {
+    ASSERT_EQ(ioctl(pty.slave, TIOCEXCL), 0);
+    SerialGate gate(dir.paths());
+    EXPECT_FALSE(gate.Open(kUsb0, 9600));
+    EXPECT_EQ(exclusive_flag(pty.slave), 1);
+    ASSERT_EQ(ioctl(pty.slave, TIOCNXCL), 0);
+    EXPECT_TRUE(gate.Open(kUsb0, 9600));
+}
+
+// Every way Open can fail leaves the gate quiet, the line untouched and no
+// descriptor behind; an earlier port is closed all the same.
+TEST_F(GateLine, FailedOpenStaysQuietAndLeaksNothing) {
+    dir.link("ttyUSB1", "/dev/null");  // a character device, but no terminal
+    std::ofstream(dir.dev("ttyUSB2")) << "plain file";
+    const struct {
+        const char* what;
+        int port;
+        int baud;
+    } cases[] = {
+        {"not a terminal", kUsb1, 9600},     {"plain file", 35, 9600},
+        {"missing device", 36, 9600},        {"port 0", 0, 9600},
+        {"negative port", -1, 9600},         {"past the last family", 129, 9600},
+        {"unknown baud rate", kUsb0, 12345}, {"zero baud rate", kUsb0, 0},
+    };
+    termios line_before{};
+    ASSERT_EQ(tcgetattr(pty.slave, &line_before), 0);
+    SerialGate holder(dir.paths());
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SerialGate gate(dir.paths());
+        ASSERT_TRUE(gate.Open(kUsb0, 9600));
+        const int fds_before = open_fd_count() - 1;  // the port gate held
+
+        EXPECT_FALSE(gate.Open(c.port, c.baud));
+        EXPECT_FALSE(gate.IsOpen());
+        EXPECT_EQ(gate.Send("x", 1), 0);
+        char byte = 0;
+        const auto start = Clock::now();
+        EXPECT_EQ(gate.Recv(&byte, 1), 0);
+        EXPECT_LT(ms_since(start), 20.0) << "a closed gate waited in Recv";
+        gate.DiscardInput();
+        gate.Close();
+        EXPECT_EQ(open_fd_count(), fds_before);
+
+        termios line_after{};
+        ASSERT_EQ(tcgetattr(pty.slave, &line_after), 0);
+        EXPECT_EQ(line_after.c_lflag, line_before.c_lflag);
+        EXPECT_EQ(exclusive_flag(pty.slave), 0);
+        ASSERT_TRUE(holder.Open(kUsb0, 9600)) << "the port stayed locked";
+        holder.Close();
+    }
+    EXPECT_FALSE(readable(pty.master, 0)) << "a failed Open wrote to the line";
+}
+
+}  // namespace
