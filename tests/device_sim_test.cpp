@@ -336,6 +336,18 @@ void send(int fd, std::uint8_t byte) {
     ASSERT_EQ(write(fd, &byte, 1), 1);
 }
 
+// The device's record once it holds `count` events, waiting up to 2 s: a
+// sent byte can reach the host a moment before the device notes it.
+std::vector<WireEvent> events_when(PtyDevice* device, std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    std::vector<WireEvent> events = pty_device_events(device);
+    while (events.size() < count && std::chrono::steady_clock::now() < deadline) {
+        usleep(1000);
+        events = pty_device_events(device);
+    }
+    return events;
+}
+
 TEST(PtyDevice, AnswersAndRecordsTheLine) {
     PtyDeviceSetup setup;
     setup.knobs.pager = 0x42;
@@ -361,7 +373,7 @@ TEST(PtyDevice, AnswersAndRecordsTheLine) {
     EXPECT_EQ(read_byte(port, 2000), 0xFF);
     close(port);
 
-    const std::vector<WireEvent> events = pty_device_events(device);
+    const std::vector<WireEvent> events = events_when(device, 7 * 4 + 2);
     pty_device_stop(device);
     ASSERT_EQ(events.size(), 7u * 4 + 2);
     EXPECT_FALSE(events[0].sent);
@@ -390,7 +402,7 @@ TEST(PtyDevice, DelaysReplies) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
     close(port);
 
-    const std::vector<WireEvent> events = pty_device_events(device);
+    const std::vector<WireEvent> events = events_when(device, 4);
     pty_device_stop(device);
     ASSERT_EQ(events.size(), 4u);
     EXPECT_TRUE(events[2].sent);
@@ -407,9 +419,7 @@ TEST(PtyDevice, StopsWithRepliesStillPending) {
     const int port = open_port(pty_device_slave_path(device));
     ASSERT_GE(port, 0);
     send(port, 0xFF);
-    while (pty_device_events(device).empty()) {
-        usleep(1000);
-    }
+    ASSERT_EQ(events_when(device, 1).size(), 1u);
     const auto start = std::chrono::steady_clock::now();
     pty_device_stop(device);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));

@@ -8,7 +8,9 @@ void say(const char* format, ...) {
     va_start(args, format);
     std::vfprintf(stdout, format, args);
     va_end(args);
-    if (stdout_is_console()) {
+    // Where standard output goes does not change during a run: ask once.
+    static const bool to_console = stdout_is_console();
+    if (to_console) {
         std::fflush(stdout);
     }
 }

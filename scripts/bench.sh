@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Builds everything and runs brisko's pacing benchmark against the simulator.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/ensure-packages.sh cmake make g++ libgtest-dev util-linux
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)" --target brisko_bench
+build/bench/brisko_bench "$@"
