@@ -250,6 +250,15 @@ TEST_F(ConfigFile, DirectoryExistsButCannotBeRead) {
     EXPECT_EQ(config_error_message(got), "\n Error: cannot read pager from config.txt");
 }
 
+TEST_F(ConfigFile, FifoIsNotOpenedForEver) {
+    // Opening a FIFO with no writer would block; it is not a file to read.
+    ASSERT_EQ(mkfifo("config.txt", 0644), 0);
+    EXPECT_TRUE(config_exists());
+    const ConfigRead got = read_config();
+    EXPECT_FALSE(got.opened);
+    EXPECT_EQ(got.values_read, 0);
+}
+
 TEST_F(ConfigFile, ReadsTheFileAsText) {
     write_file("0x1F\r\n010\r\n7\r\n");
     EXPECT_TRUE(config_exists());

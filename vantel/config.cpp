@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "console/console.h"
@@ -164,6 +165,12 @@ ConfigRead parse_config(const unsigned char* data, std::size_t size) {
 
 ConfigRead read_config() {
     const ConfigRead unread{{0, 0, 0}, 0, false};
+    // Only a regular file is read: opening a FIFO or a device of that name
+    // could block for ever.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file("config.txt", error)) {
+        return unread;
+    }
     std::FILE* file = std::fopen("config.txt", "rb");
     if (file == nullptr) {
         return unread;
