@@ -11,18 +11,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string kFound = "\nWait sync ..." + std::string(20, '.') + "found on COM33 ok.";
+const std::string kFound = found_on(33);
 const std::string kPrompt = "\nPress any key ...";
-
-// The bytes the device received after the sync bytes of discovery.
-Bytes after_sync(const E2eRun& run) {
-    const Bytes bytes = bytes_of(run.rx);
-    std::size_t i = 0;
-    while (i < bytes.size() && i < 20 && bytes[i] == 0xFF) {
-        ++i;
-    }
-    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(i), bytes.end());
-}
 
 // What a complete run puts on the wire for a device of the given geometry.
 Bytes expected_wire(int tables, int entries) {
@@ -48,24 +38,11 @@ std::string expected_out(const std::string& clear_marks, const std::string& chec
            " " + kPrompt;
 }
 
-class BriskoE2e : public ::testing::Test {
+class BriskoE2e : public E2eTest<> {
 protected:
-    void SetUp() override {
-        SKIP_WITHOUT_NAMESPACES();
-        workdir_ = make_workdir();
-        ASSERT_FALSE(workdir_.empty());
-    }
-    void TearDown() override {
-        if (!workdir_.empty()) {
-            remove_workdir(workdir_);
-        }
-    }
     E2eRun run(const std::vector<std::string>& devsim_args) {
-        E2eRun result = run_with_device(BRISKO_PATH, devsim_args, workdir_);
-        EXPECT_FALSE(result.timed_out) << result.out;
-        return result;
+        return run_program(BRISKO_PATH, devsim_args);
     }
-    std::string workdir_;
 };
 
 TEST_F(BriskoE2e, ClearsAndChecksEveryEntryInTableMajorOrder) {

@@ -1,5 +1,6 @@
 // Discovery end to end: both programs, run by devsim, find the simulated
 // device (or report that nothing answers) through real pseudo-terminals.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -10,11 +11,6 @@
 namespace {
 
 const std::string kNotResponding = "\nWait sync ...error - not responding\n";
-
-std::string found(int dots, int port) {
-    return "\nWait sync ..." + std::string(dots, '.') + "found on COM" + std::to_string(port) +
-           " ok.";
-}
 
 bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -45,29 +41,20 @@ struct Program {
     const char* path;
 };
 
-class DiscoveryE2e : public ::testing::TestWithParam<Program> {
-  protected:
-    void SetUp() override {
-        SKIP_WITHOUT_NAMESPACES();
-        workdir_ = make_workdir();
-        ASSERT_FALSE(workdir_.empty());
-    }
-    void TearDown() override {
-        if (!workdir_.empty()) {
-            remove_workdir(workdir_);
-        }
-    }
+void PrintTo(const Program& program, std::ostream* os) {
+    *os << program.name;
+}
+
+class DiscoveryE2e : public E2eTest<::testing::TestWithParam<Program>> {
+protected:
     E2eRun run(const std::vector<std::string>& devsim_args) {
-        E2eRun result = run_with_device(GetParam().path, devsim_args, workdir_);
-        EXPECT_FALSE(result.timed_out) << result.out;
-        return result;
+        return run_program(GetParam().path, devsim_args);
     }
-    std::string workdir_;
 };
 
 TEST_P(DiscoveryE2e, FindsTheDevice) {
     const E2eRun r = run({});
-    EXPECT_TRUE(starts_with(r.out, found(20, 33))) << r.out;
+    EXPECT_TRUE(starts_with(r.out, found_on(33, 20))) << r.out;
     expect_sync_burst(r.rx, "device");
     const std::vector<std::uint8_t> sent = bytes_of(r.tx);
     ASSERT_GE(sent.size(), 20u);
@@ -91,7 +78,7 @@ TEST_P(DiscoveryE2e, SyncAnsweredWithAnotherByte) {
 
 TEST_P(DiscoveryE2e, SilentPortsComeFirst) {
     const E2eRun r = run({"--silent-ports", "2"});
-    EXPECT_TRUE(starts_with(r.out, found(20, 35))) << r.out;
+    EXPECT_TRUE(starts_with(r.out, found_on(35, 20))) << r.out;
     ASSERT_EQ(r.silent_rx.size(), 2u);
     for (int k = 0; k < 2; ++k) {
         EXPECT_EQ(r.silent_rx[k].size(), 20u) << "ttyUSB" << k;
@@ -133,7 +120,7 @@ TEST(DiscoveryEchoes, OneDotPerEcho) {
             EXPECT_EQ(r.out, kNotResponding) << label;
             EXPECT_EQ(r.exit_status, 1) << label;
         } else {
-            EXPECT_TRUE(starts_with(r.out, found(c.dots, 33))) << label << ": " << r.out;
+            EXPECT_TRUE(starts_with(r.out, found_on(33, c.dots))) << label << ": " << r.out;
         }
         expect_sync_burst(r.rx, label);
     }

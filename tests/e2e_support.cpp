@@ -198,3 +198,17 @@ std::vector<std::uint8_t> bytes_of(const std::vector<WireByte>& wire) {
     }
     return bytes;
 }
+
+std::string found_on(int port, int dots) {
+    return "\nWait sync ..." + std::string(dots, '.') + "found on COM" + std::to_string(port) +
+           " ok.";
+}
+
+std::vector<std::uint8_t> after_sync(const E2eRun& run) {
+    const std::vector<std::uint8_t> bytes = bytes_of(run.rx);
+    std::size_t i = 0;
+    while (i < bytes.size() && i < 20 && bytes[i] == 0xFF) {
+        ++i;
+    }
+    return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(i), bytes.end());
+}

@@ -60,3 +60,34 @@ std::vector<std::uint8_t> bytes_of(const std::vector<WireByte>& wire);
             GTEST_SKIP() << "devsim cannot make a private /dev: " << why_; \
         }                                                                  \
     } while (0)
+
+// What discovery prints when it finds the device on COM<port> after `dots`
+// echoes.
+std::string found_on(int port, int dots = 20);
+
+// The bytes the device received after discovery's sync bytes (at most 20).
+std::vector<std::uint8_t> after_sync(const E2eRun& run);
+
+// A test with a fresh working directory of its own, removed afterwards. The
+// test is skipped, naming the reason, when no private /dev can be made.
+template <typename Base = ::testing::Test>
+class E2eTest : public Base {
+protected:
+    void SetUp() override {
+        SKIP_WITHOUT_NAMESPACES();
+        workdir_ = make_workdir();
+        ASSERT_FALSE(workdir_.empty());
+    }
+    void TearDown() override {
+        if (!workdir_.empty()) {
+            remove_workdir(workdir_);
+        }
+    }
+    // Runs `program` under devsim with `devsim_args` in the working directory.
+    E2eRun run_program(const char* program, const std::vector<std::string>& devsim_args) {
+        E2eRun result = run_with_device(program, devsim_args, workdir_);
+        EXPECT_FALSE(result.timed_out) << result.out;
+        return result;
+    }
+    std::string workdir_;
+};

@@ -14,7 +14,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string kFound = "\nWait sync ..." + std::string(20, '.') + "found on COM33 ok.";
+const std::string kFound = found_on(33);
 const std::string kWritten =
     "\n\nWrite:\nPager writen\nTable writen\nPager_to_table writen\n\nVerify:";
 const std::string kPrompt = "\nPress any key ...";
@@ -26,41 +26,18 @@ std::string verify_lines(bool pager, bool table, bool pager_to_table) {
     return line("Pager", pager) + line("Table", table) + line("Pager_to_table", pager_to_table);
 }
 
-// The bytes the device received after the sync bytes of discovery.
-Bytes after_sync(const E2eRun& run) {
-    Bytes bytes = bytes_of(run.rx);
-    std::size_t i = 0;
-    while (i < bytes.size() && i < 20 && bytes[i] == 0xFF) {
-        ++i;
-    }
-    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(i), bytes.end());
-}
-
 Bytes written(std::uint8_t pager, std::uint8_t table, std::uint8_t pager_to_table) {
     return {0xF5, pager, 0xF7, table, 0xF9, pager_to_table, 0xF6, 0xF8, 0xFA};
 }
 
-class VantelE2e : public ::testing::Test {
+class VantelE2e : public E2eTest<> {
 protected:
-    void SetUp() override {
-        SKIP_WITHOUT_NAMESPACES();
-        workdir_ = make_workdir();
-        ASSERT_FALSE(workdir_.empty());
-    }
-    void TearDown() override {
-        if (!workdir_.empty()) {
-            remove_workdir(workdir_);
-        }
-    }
     void write_config(const std::string& text) {
         std::ofstream(workdir_ + "/config.txt", std::ios::binary) << text;
     }
     E2eRun run(const std::vector<std::string>& devsim_args = {}) {
-        E2eRun result = run_with_device(VANTEL_PATH, devsim_args, workdir_);
-        EXPECT_FALSE(result.timed_out) << result.out;
-        return result;
+        return run_program(VANTEL_PATH, devsim_args);
     }
-    std::string workdir_;
 };
 
 TEST_F(VantelE2e, CompleteRunWritesAndVerifiesTheThreeSettings) {

@@ -1,0 +1,125 @@
+# Installing and packaging.
+#
+#   cmake --install BUILD                         vantel, brisko, their manual
+#                                                 pages, and devsim with its page
+#   cmake --install BUILD --component programs    vantel and brisko only
+#   cmake --install BUILD --component simulator   devsim only
+#   cpack --config BUILD/CPackConfig.cmake        the packages:
+#     Linux:   pager-tools_<version>_<arch>.deb          (vantel, brisko)
+#              pager-tools-devsim_<version>_<arch>.deb   (the device simulator)
+#     Windows (mingw-w64 cross build): pager-tools-<version>-win64.zip, holding
+#              vantel.exe and brisko.exe
+#
+# Included at the end of the top-level CMakeLists.txt, after every target
+# exists. Needs GNUInstallDirs.
+
+set(PAGER_PACKAGE_CONTACT
+    "Seed 6bc5d1be maintainers <maintainers@users.noreply.c-seed-6bc5d1be.example>"
+    CACHE STRING "Maintainer named in the packages (Name <address>)")
+
+# On Windows the two programs go to the top of the install tree (and of the
+# ZIP), next to each other, where a technician looks for them.
+if(WIN32)
+  set(PAGER_INSTALL_BINDIR .)
+else()
+  set(PAGER_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
+endif()
+
+install(TARGETS vantel brisko RUNTIME DESTINATION ${PAGER_INSTALL_BINDIR} COMPONENT programs)
+if(TARGET devsim)
+  install(TARGETS devsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT simulator)
+endif()
+
+# Manual pages, gzipped as Debian wants them when gzip is there. Windows gets
+# none: its users have no man.
+if(NOT WIN32)
+  set(pager_man_programs vantel.1 brisko.1)
+  set(pager_man_simulator)
+  if(TARGET devsim)
+    set(pager_man_simulator devsim.1)
+  endif()
+  find_program(PAGER_GZIP gzip)
+  set(pager_man_outputs)
+  foreach(page IN LISTS pager_man_programs pager_man_simulator)
+    set(source ${PROJECT_SOURCE_DIR}/man/${page})
+    if(PAGER_GZIP)
+      set(installed ${PROJECT_BINARY_DIR}/man/${page}.gz)
+      # -n leaves the name and time out, so the same page gives the same bytes.
+      add_custom_command(OUTPUT ${installed}
+                         COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+                         COMMAND ${PAGER_GZIP} -9 -n -c ${source} > ${installed}
+                         DEPENDS ${source}
+                         COMMENT "Compressing the manual page ${page}"
+                         VERBATIM)
+      list(APPEND pager_man_outputs ${installed})
+    else()
+      set(installed ${source})
+    endif()
+    if(page IN_LIST pager_man_programs)
+      set(component programs)
+    else()
+      set(component simulator)
+    endif()
+    install(FILES ${installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
+  endforeach()
+  if(pager_man_outputs)
+    add_custom_target(pager_man_pages ALL DEPENDS ${pager_man_outputs})
+  endif()
+endif()
+
+# --- CPack ---------------------------------------------------------------
+
+set(CPACK_PACKAGE_NAME pager-tools)
+set(CPACK_PACKAGE_VENDOR "Pager tools maintainers")
+set(CPACK_PACKAGE_CONTACT "${PAGER_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Set up and service paging devices attached by a serial line")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build[^/]*/" "/\\.cache/")
+
+set(CPACK_COMPONENT_PROGRAMS_DISPLAY_NAME "vantel and brisko")
+set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION
+    "Set up and service paging devices attached by a serial line
+vantel reads the three settings pager, table and pager_to_table from
+config.txt, checks them, stores them in a paging device and reads each one
+back. brisko clears every entry of the device's table memory and checks
+every entry afterwards. Both find the device by themselves on the serial
+ports (RS-232 or USB serial adapters) and talk to it at 9600 baud, 8N1.")
+set(CPACK_COMPONENT_SIMULATOR_DISPLAY_NAME "devsim, the paging device simulator")
+set(CPACK_COMPONENT_SIMULATOR_DESCRIPTION
+    "Simulated paging device for vantel and brisko
+devsim plays a paging device on a pseudo-terminal: it runs a program with
+the simulated device as its only serial port, in a private /dev, or serves
+the device until stopped. Its table geometry and faults are set on the
+command line, and it can log every byte on the line with its time.")
+
+if(WIN32)
+  # One archive of the programs alone, whatever else the build tree installs.
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};programs;/")
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL programs)
+  if(TARGET devsim)
+    list(APPEND CPACK_COMPONENTS_ALL simulator)
+  endif()
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PAGER_PACKAGE_CONTACT}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION comm)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME pager-tools)
+  set(CPACK_DEBIAN_SIMULATOR_PACKAGE_NAME pager-tools-devsim)
+  set(CPACK_DEBIAN_SIMULATOR_PACKAGE_SECTION devel)
+  set(CPACK_DEBIAN_SIMULATOR_PACKAGE_SUGGESTS pager-tools)
+  find_program(PAGER_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  if(PAGER_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    # Without dpkg-shlibdeps, name what the g++ 12 build links against.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
+  endif()
+endif()
+
+include(CPack)
