@@ -73,13 +73,11 @@ set(CPACK_PACKAGE_NAME pager-tools)
 set(CPACK_PACKAGE_VENDOR "Pager tools maintainers")
 set(CPACK_PACKAGE_CONTACT "${PAGER_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Set up and service paging devices attached by a serial line")
 set(CPACK_STRIP_FILES ON)
-set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build[^/]*/" "/\\.cache/")
+set(CPACK_SOURCE_IGNORE_FILES "/[.]git/" "/build[^/]*/" "/[.]cache/")
 
 set(CPACK_COMPONENT_PROGRAMS_DISPLAY_NAME "vantel and brisko")
-set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION
+set(PAGER_PROGRAMS_DESCRIPTION
     "Set up and service paging devices attached by a serial line
 vantel reads the three settings pager, table and pager_to_table from
 config.txt, checks them, stores them in a paging device and reads each one
@@ -87,7 +85,7 @@ back. brisko clears every entry of the device's table memory and checks
 every entry afterwards. Both find the device by themselves on the serial
 ports (RS-232 or USB serial adapters) and talk to it at 9600 baud, 8N1.")
 set(CPACK_COMPONENT_SIMULATOR_DISPLAY_NAME "devsim, the paging device simulator")
-set(CPACK_COMPONENT_SIMULATOR_DESCRIPTION
+set(PAGER_SIMULATOR_DESCRIPTION
     "Simulated paging device for vantel and brisko
 devsim plays a paging device on a pseudo-terminal: it runs a program with
 the simulated device as its only serial port, in a private /dev, or serves
@@ -109,6 +107,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PAGER_PACKAGE_CONTACT}")
   set(CPACK_DEBIAN_PACKAGE_SECTION comm)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # The first line of each description is the package's summary. (Setting
+  # CPACK_PACKAGE_DESCRIPTION_SUMMARY would put a second one in front.)
+  set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION "${PAGER_PROGRAMS_DESCRIPTION}")
+  set(CPACK_DEBIAN_SIMULATOR_DESCRIPTION "${PAGER_SIMULATOR_DESCRIPTION}")
   set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME pager-tools)
   set(CPACK_DEBIAN_SIMULATOR_PACKAGE_NAME pager-tools-devsim)
   set(CPACK_DEBIAN_SIMULATOR_PACKAGE_SECTION devel)
