@@ -7,12 +7,11 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(PAGER_MINGW_TRIPLE x86_64-w64-mingw32)
 
-# Prefer the -posix variant: its libstdc++ has std::thread and std::mutex,
-# which the win32 variant of gcc 12 lacks.
-find_program(CMAKE_CXX_COMPILER NAMES ${PAGER_MINGW_TRIPLE}-g++-posix ${PAGER_MINGW_TRIPLE}-g++
-             REQUIRED)
-find_program(CMAKE_C_COMPILER NAMES ${PAGER_MINGW_TRIPLE}-gcc-posix ${PAGER_MINGW_TRIPLE}-gcc
-             REQUIRED)
+# The -posix variant is needed: only its libstdc++ has a monotonic
+# std::chrono::steady_clock (the win32 variant of gcc 12 falls back to the
+# wall clock, which jumps) and std::thread. winpthread is linked statically.
+find_program(CMAKE_CXX_COMPILER NAMES ${PAGER_MINGW_TRIPLE}-g++-posix REQUIRED)
+find_program(CMAKE_C_COMPILER NAMES ${PAGER_MINGW_TRIPLE}-gcc-posix REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${PAGER_MINGW_TRIPLE}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${PAGER_MINGW_TRIPLE})

@@ -3,8 +3,8 @@
 //   win32_key_waiter [DELAY_MS]
 //
 // Sleeps DELAY_MS first, after printing "sleeping", so that keys typed
-// meanwhile wait in the console input; then runs wait_key and reports on standard output whether the console
-// input mode came back as it was, and the CPU time the wait took.
+// meanwhile wait in the console input; then runs wait_key and reports on standard output whether
+// the console input mode came back as it was, and the CPU time the wait took.
 #include <windows.h>
 
 #include <cstdio>
@@ -27,9 +27,9 @@ double cpu_ms() {
 }
 
 DWORD input_mode() {
-    const HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     0, nullptr);
+    const HANDLE input =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD mode = 0;
     if (input != INVALID_HANDLE_VALUE) {
         GetConsoleMode(input, &mode);

@@ -29,9 +29,10 @@ TEST(ComPortNumber, ReadsComNames) {
         const char* name;
         int number;
     } cases[] = {
-        {"COM1", 1},    {"COM5", 5},   {"com12", 12},  {"CoM255", 255}, {"COM256", -1},
-        {"COM0", -1},   {"COM05", -1}, {"COM", -1},    {"COM1a", -1},   {"LPT1", -1},
-        {"COM99999999999", -1},        {"", -1},       {" COM1", -1},   {"COM1 ", -1},
+        {"COM1", 1},    {"COM5", 5},   {"com12", 12},          {"CoM255", 255},
+        {"COM256", -1}, {"COM0", -1},  {"COM05", -1},          {"COM", -1},
+        {"COM1a", -1},  {"LPT1", -1},  {"COM99999999999", -1}, {"", -1},
+        {" COM1", -1},  {"COM1 ", -1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(com_port_number(c.name), c.number) << '"' << c.name << '"';

@@ -44,6 +44,39 @@ bool is_extended_key(WORD key) {
            key == VK_INSERT || key == VK_DELETE;
 }
 
+// Signalled when Ctrl+C or Ctrl+Break reaches the process as a control
+// signal during the key wait. A Windows console delivers Ctrl+C as a key
+// once processed input is off, but some hosts (Wine on a terminal) still
+// raise the signal; either way it ends the wait like a key.
+HANDLE key_break_event = nullptr;
+
+BOOL WINAPI break_ends_key_wait(DWORD type) {
+    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
+        SetEvent(key_break_event);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+// Blocks until a key press that ends the wait, or until the console cannot
+// be read any more.
+void wait_for_key_press(HANDLE input) {
+    const HANDLE waits[2] = {input, key_break_event};
+    const DWORD wait_count = key_break_event != nullptr ? 2 : 1;
+    for (;;) {
+        // The input handle is signalled while events are queued, so this
+        // sleeps until there is something to read.
+        if (WaitForMultipleObjects(wait_count, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            return;  // Ctrl+C or Ctrl+Break as a signal, or a failed wait
+        }
+        INPUT_RECORD record;
+        DWORD got = 0;
+        if (!ReadConsoleInputA(input, &record, 1, &got) || got == 0 || ends_key_wait(record)) {
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 bool ends_key_wait(const INPUT_RECORD& record) {
@@ -72,9 +105,9 @@ void wait_key() {
     std::fflush(stdout);
 
     // The console's own input, whatever standard input has been redirected to.
-    const HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                     0, nullptr);
+    const HANDLE input =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     if (input == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -86,20 +119,24 @@ void wait_key() {
     // Raw for the wait: no echo, no line editing, and Ctrl+C arrives as a key
     // instead of ending the process. Changing the mode keeps the events that
     // are already queued, so a key pressed earlier ends the wait at once.
-    SetConsoleMode(input,
-                   saved_mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT | ENABLE_LINE_INPUT |
-                                                    ENABLE_PROCESSED_INPUT));
+    SetConsoleMode(input, saved_mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT | ENABLE_LINE_INPUT |
+                                                           ENABLE_PROCESSED_INPUT));
 
-    // ReadConsoleInput blocks until an event comes; a failed read, or one
-    // that returns nothing, means the console cannot be read: stop waiting.
-    for (;;) {
-        INPUT_RECORD record;
-        DWORD got = 0;
-        if (!ReadConsoleInputA(input, &record, 1, &got) || got == 0 || ends_key_wait(record)) {
-            break;
-        }
+    // The event lives as long as the process, so a handler still running
+    // after the wait never touches a closed handle.
+    if (key_break_event == nullptr) {
+        key_break_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    if (key_break_event != nullptr) {
+        ResetEvent(key_break_event);
+        SetConsoleCtrlHandler(break_ends_key_wait, TRUE);
     }
 
+    wait_for_key_press(input);
+
+    if (key_break_event != nullptr) {
+        SetConsoleCtrlHandler(break_ends_key_wait, FALSE);
+    }
     SetConsoleMode(input, saved_mode);
     CloseHandle(input);
 }

@@ -31,9 +31,8 @@ void add_registry_ports(PortSet& present) {
         char data[64];
         DWORD data_size = sizeof data - 1;
         DWORD type = 0;
-        const LONG result =
-            RegEnumValueA(key, index, value_name, &value_name_size, nullptr, &type,
-                          reinterpret_cast<BYTE*>(data), &data_size);
+        const LONG result = RegEnumValueA(key, index, value_name, &value_name_size, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(data), &data_size);
         if (result == ERROR_MORE_DATA) {
             continue;  // too long to be a port name
         }

@@ -12,6 +12,7 @@ struct SerialGate::Port {
     DCB saved_state{};
     COMMTIMEOUTS saved_timeouts{};
     bool timeouts_saved = false;
+    bool reports_status = false;  // ClearCommError worked when the port opened
 };
 
 namespace {
@@ -62,15 +63,29 @@ long long now_ms() {
     return now.QuadPart * 1000 / frequency.QuadPart;
 }
 
+// False once a port that reported its line status stops doing so: its device
+// has gone (a USB adapter pulled out, or under Wine a pseudo-terminal hung
+// up, where a read would busy-wait through its whole timeout). Ports that
+// never report it, as some virtual ones, count as there.
+bool line_present(const SerialGate::Port& port) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return !port.reports_status || ClearCommError(port.handle, &errors, &status) != 0;
+}
+
 }  // namespace
 
 SerialGate::SerialGate() = default;
 
 SerialGate::SerialGate(const PortPaths& paths) : paths_(paths) {}
 
-SerialGate::~SerialGate() { Close(); }
+SerialGate::~SerialGate() {
+    Close();
+}
 
-void SerialGate::GetPortsInfo(PortInfo* info) { fill_port_list(paths_, info); }
+void SerialGate::GetPortsInfo(PortInfo* info) {
+    fill_port_list(paths_, info);
+}
 
 bool SerialGate::Open(int port, int baud) {
     Close();
@@ -80,8 +95,8 @@ bool SerialGate::Open(int port, int baud) {
     // The \\.\ form reaches every port; the bare name works for COM1..COM9 only.
     char name[16];
     std::snprintf(name, sizeof name, "\\\\.\\COM%d", port);
-    const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -107,6 +122,9 @@ bool SerialGate::Open(int port, int baud) {
     }
     SetupComm(handle, 4096, 4096);
     PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    DWORD errors = 0;
+    COMSTAT status{};
+    opened->reports_status = ClearCommError(handle, &errors, &status) != 0;
     port_ = std::move(opened);
     return true;
 }
@@ -140,12 +158,12 @@ int SerialGate::Recv(char* buffer, int length) {
     }
     const long long start = now_ms();
     DWORD got = 0;
-    if (ReadFile(port_->handle, buffer, static_cast<DWORD>(length), &got, nullptr) && got > 0) {
+    if (line_present(*port_) &&
+        ReadFile(port_->handle, buffer, static_cast<DWORD>(length), &got, nullptr) && got > 0) {
         return static_cast<int>(got);
     }
-    // A port whose device has gone may fail or report nothing at once; wait
-    // out the bound anyway, so that a caller asking again and again does not
-    // spin.
+    // A port whose device has gone fails at once; wait out the bound anyway,
+    // so that a caller asking again and again does not spin.
     const long long waited = now_ms() - start;
     if (waited < kRecvWaitMs) {
         pause_ms(static_cast<int>(kRecvWaitMs - waited));
@@ -159,4 +177,6 @@ void SerialGate::DiscardInput() {
     }
 }
 
-bool SerialGate::IsOpen() const { return port_ != nullptr; }
+bool SerialGate::IsOpen() const {
+    return port_ != nullptr;
+}
