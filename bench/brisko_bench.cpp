@@ -35,7 +35,9 @@ constexpr int kEntries = 10;
 constexpr double kFloorMs = 3 * 20.0 + kTables * kEntries * (50.0 + 40.0);
 constexpr double kWireFloorMs = kFloorMs - 20.0;
 
-double ms_of(const timeval& tv) { return tv.tv_sec * 1e3 + tv.tv_usec / 1e3; }
+double ms_of(const timeval& tv) {
+    return tv.tv_sec * 1e3 + tv.tv_usec / 1e3;
+}
 
 // Inner mode, run by devsim inside its private /dev: runs brisko and writes
 // its wall and CPU time to `report`.
@@ -129,7 +131,8 @@ int main(int argc, char** argv) {
     }
     const std::string self = std::filesystem::canonical("/proc/self/exe").string();
 
-    std::printf("brisko against the simulated device, %d tables of %d entries\n", kTables, kEntries);
+    std::printf("brisko against the simulated device, %d tables of %d entries\n", kTables,
+                kEntries);
     std::printf("floor (prescribed pauses): %.1f ms; wire span floor: %.1f ms\n\n", kFloorMs,
                 kWireFloorMs);
     std::printf("run  wire span ms  ratio   wall ms  cpu ms  cpu share\n");
@@ -147,7 +150,8 @@ int main(int argc, char** argv) {
         std::printf("%3d  %12.1f  %.4f  %8.1f  %6.1f  %8.3f%%\n", i, f.wire_span, ratio, f.wall,
                     f.cpu, share * 100);
     }
-    std::printf("\nworst: wire span / floor = %.4f (goal <= 1.01), CPU = %.3f%% of wall (goal <= 1%%)\n",
-                worst_ratio, worst_share * 100);
+    std::printf(
+        "\nworst: wire span / floor = %.4f (goal <= 1.01), CPU = %.3f%% of wall (goal <= 1%%)\n",
+        worst_ratio, worst_share * 100);
     return worst_ratio <= 1.01 && worst_share <= 0.01 ? 0 : 3;
 }

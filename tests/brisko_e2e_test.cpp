@@ -19,8 +19,8 @@ Bytes expected_wire(int tables, int entries) {
     Bytes wire = {0xF6, 0xF8, 0xFA};
     for (int t = 1; t <= tables; ++t) {
         for (int e = 0; e < entries; ++e) {
-            wire.insert(wire.end(), {0xF0, static_cast<std::uint8_t>(t),
-                                     static_cast<std::uint8_t>(e), 0x00});
+            wire.insert(wire.end(),
+                        {0xF0, static_cast<std::uint8_t>(t), static_cast<std::uint8_t>(e), 0x00});
         }
     }
     for (int t = 1; t <= tables; ++t) {
@@ -39,7 +39,7 @@ std::string expected_out(const std::string& clear_marks, const std::string& chec
 }
 
 class BriskoE2e : public E2eTest<> {
-protected:
+  protected:
     E2eRun run(const std::vector<std::string>& devsim_args) {
         return run_program(BRISKO_PATH, devsim_args);
     }

@@ -46,7 +46,7 @@ void PrintTo(const Program& program, std::ostream* os) {
 }
 
 class DiscoveryE2e : public E2eTest<::testing::TestWithParam<Program>> {
-protected:
+  protected:
     E2eRun run(const std::vector<std::string>& devsim_args) {
         return run_program(GetParam().path, devsim_args);
     }

@@ -94,8 +94,8 @@ TEST(Discovery, FirstAnsweringPortWinsAndLaterPortsAreNeverOpened) {
     SerialGate gate(dir.paths());
     const Discovery found = discover(gate);
     EXPECT_EQ(found.port, 34);
-    EXPECT_EQ(found.out, "\nWait sync ...." + std::string(kSyncAttempts - 1, '.') +
-                             "found on COM34 ok.");
+    EXPECT_EQ(found.out,
+              "\nWait sync ...." + std::string(kSyncAttempts - 1, '.') + "found on COM34 ok.");
     EXPECT_EQ(silent.received().size(), static_cast<std::size_t>(kSyncAttempts));
     EXPECT_TRUE(second.received().empty());
 

@@ -72,7 +72,7 @@ std::vector<std::uint8_t> after_sync(const E2eRun& run);
 // test is skipped, naming the reason, when no private /dev can be made.
 template <typename Base = ::testing::Test>
 class E2eTest : public Base {
-protected:
+  protected:
     void SetUp() override {
         SKIP_WITHOUT_NAMESPACES();
         workdir_ = make_workdir();

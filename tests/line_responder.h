@@ -16,7 +16,7 @@
 #include "pty_pair.h"
 
 class LineResponder {
-public:
+  public:
     // Given the byte and how many bytes came before it, returns the reply, if any.
     using Policy = std::function<std::optional<std::uint8_t>(std::uint8_t byte, int index)>;
 
@@ -46,7 +46,7 @@ public:
         return [](std::uint8_t byte, int) { return std::optional<std::uint8_t>(byte); };
     }
 
-private:
+  private:
     void run() {
         while (!stop_) {
             pollfd pfd{pty_.master, POLLIN, 0};

@@ -12,7 +12,7 @@
 #include "serial_link/serial_gate.h"
 
 class PortDir {
-public:
+  public:
     PortDir() {
         char tmpl[] = "/tmp/portdir.XXXXXX";
         root_ = mkdtemp(tmpl);
@@ -26,7 +26,9 @@ public:
     PortDir(const PortDir&) = delete;
     PortDir& operator=(const PortDir&) = delete;
 
-    PortPaths paths() const { return PortPaths{(root_ / "dev").string(), (root_ / "sys").string()}; }
+    PortPaths paths() const {
+        return PortPaths{(root_ / "dev").string(), (root_ / "sys").string()};
+    }
     std::filesystem::path dev(const std::string& name) const { return root_ / "dev" / name; }
 
     // Makes dev/<name> a link to `target`.
@@ -39,6 +41,6 @@ public:
         std::ofstream(root_ / "sys" / name / "type") << type << "\n";
     }
 
-private:
+  private:
     std::filesystem::path root_;
 };

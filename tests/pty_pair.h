@@ -30,8 +30,10 @@ struct PtyPair {
         }
     }
     ~PtyPair() {
-        if (slave >= 0) close(slave);
-        if (master >= 0) close(master);
+        if (slave >= 0)
+            close(slave);
+        if (master >= 0)
+            close(master);
     }
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;

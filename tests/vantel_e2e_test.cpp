@@ -31,7 +31,7 @@ Bytes written(std::uint8_t pager, std::uint8_t table, std::uint8_t pager_to_tabl
 }
 
 class VantelE2e : public E2eTest<> {
-protected:
+  protected:
     void write_config(const std::string& text) {
         std::ofstream(workdir_ + "/config.txt", std::ios::binary) << text;
     }

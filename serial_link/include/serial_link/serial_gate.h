@@ -28,12 +28,12 @@ static_assert(sizeof(PortInfo) == 512, "PortInfo is a 512-byte record");
 // Where the POSIX side looks for ports. The defaults are the machine's own;
 // tests point them at directories of their own. Ignored on Windows.
 struct PortPaths {
-    std::string dev_dir = "/dev";              // holds ttyS<k>, ttyUSB<k>, ttyACM<k>, ttyAMA<k>
+    std::string dev_dir = "/dev";                // holds ttyS<k>, ttyUSB<k>, ttyACM<k>, ttyAMA<k>
     std::string sys_tty_dir = "/sys/class/tty";  // holds ttyS<k>/type
 };
 
 class SerialGate {
-public:
+  public:
     // How long Recv waits for a first byte when none is waiting, in ms.
     // USB serial adapters hand bytes on up to 16 ms after they arrive.
     static constexpr int kRecvWaitMs = 30;
@@ -89,7 +89,7 @@ public:
 
     struct Port;  // the open port's platform state
 
-private:
+  private:
     PortPaths paths_;
     std::unique_ptr<Port> port_;
 };
