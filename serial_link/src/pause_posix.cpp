@@ -30,9 +30,7 @@ struct WakeDelays {
         next = (next + 1) % kWindow;
         count = std::min(count + 1, kWindow);
     }
-    std::int64_t smallest() const {
-        return count == 0 ? 0 : *std::min_element(seen, seen + count);
-    }
+    std::int64_t smallest() const { return count == 0 ? 0 : *std::min_element(seen, seen + count); }
 };
 
 std::int64_t now_ns() {
