@@ -184,7 +184,7 @@ ConfigRead read_config() {
         }
         size += got;
     }
-    // Reading a directory opened by name fails here rather than in fopen.
+    // A file that cannot be read to its end is not half-read.
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     if (failed) {
