@@ -7,20 +7,9 @@
 #include "line_responder.h"
 #include "port_dir.h"
 #include "serial_link/serial_link.h"
+#include "test_clock.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double ms_since(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double cpu_ms() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
 
 // A gate opened on COM33, wired to `device`.
 struct Wired {
@@ -113,13 +102,13 @@ TEST(RecvReply, GivesUpAfterTheBoundWithoutSpinning) {
     for (SerialGate* gate : {&wired.gate, &closed}) {
         std::uint8_t exchange = 0;
         const auto start = Clock::now();
-        const double cpu_start = cpu_ms();
+        const double cpu_start = thread_cpu_ms();
         EXPECT_EQ(recv_reply(*gate, exchange, 300), std::nullopt);
         const double wall = ms_since(start);
         EXPECT_GE(wall, 300);
         EXPECT_LT(wall, 2000);
         // Generous: a spinning loop would burn the whole 300 ms.
-        EXPECT_LT(cpu_ms() - cpu_start, 0.5 * wall);
+        EXPECT_LT(thread_cpu_ms() - cpu_start, 0.5 * wall);
     }
 }
 

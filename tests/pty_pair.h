@@ -10,13 +10,16 @@
 
 // Owns a pty master and keeps one descriptor of its slave open, so that the
 // line never hangs up while the code under test opens and closes the slave.
-// The slave starts in raw mode, as a real program leaves a serial port.
+// A serial line starts in raw mode, as a real program leaves a serial port; a
+// terminal keeps the settings a new terminal has (line mode, echo).
 struct PtyPair {
+    enum class Mode { kSerialLine, kTerminal };
+
     int master = -1;
     int slave = -1;
     std::string slave_path;
 
-    PtyPair() {
+    explicit PtyPair(Mode mode = Mode::kSerialLine) {
         master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
             return;
@@ -24,7 +27,7 @@ struct PtyPair {
         slave_path = ptsname(master);
         slave = open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         termios tio{};
-        if (slave >= 0 && tcgetattr(slave, &tio) == 0) {
+        if (mode == Mode::kSerialLine && slave >= 0 && tcgetattr(slave, &tio) == 0) {
             cfmakeraw(&tio);
             tcsetattr(slave, TCSANOW, &tio);
         }
@@ -39,4 +42,11 @@ struct PtyPair {
     PtyPair& operator=(const PtyPair&) = delete;
 
     bool ok() const { return master >= 0 && slave >= 0; }
+
+    // Closes the master side: the slave sees the line hang up.
+    void close_master() {
+        if (master >= 0)
+            close(master);
+        master = -1;
+    }
 };

@@ -16,10 +16,10 @@
 #include "port_dir.h"
 #include "pty_pair.h"
 #include "serial_link/serial_gate.h"
+#include "test_clock.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<unsigned char>;
 
 constexpr int kUsb0 = 33;  // ttyUSB0
@@ -40,16 +40,6 @@ int open_fd_count() {
         ++count;
     }
     return count;
-}
-
-double ms_since(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double thread_cpu_ms() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
 // Reads from `fd` until `count` bytes came or nothing more came for a second.

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "console/console.h"
+#include "pty_pair.h"
 
 namespace {
 
@@ -32,33 +33,8 @@ const std::string kPrompt = "\nPress any key ...";
 constexpr auto kBound = 5s;
 
 // A pseudo-terminal with the settings a new terminal has (line mode, echo).
-struct Terminal {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-
-    Terminal() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-            return;
-        }
-        path = ptsname(master);
-        slave = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    }
-    ~Terminal() {
-        if (slave >= 0)
-            close(slave);
-        close_master();
-    }
-    Terminal(const Terminal&) = delete;
-    Terminal& operator=(const Terminal&) = delete;
-
-    bool ok() const { return master >= 0 && slave >= 0; }
-    void close_master() {
-        if (master >= 0)
-            close(master);
-        master = -1;
-    }
+struct Terminal : PtyPair {
+    Terminal() : PtyPair(Mode::kTerminal) {}
 };
 
 struct Pipe {
@@ -144,7 +120,7 @@ pid_t start_waiter(Terminal& term, const ChildSetup& setup) {
     if (setsid() < 0)
         _exit(90);
     if (setup.controlling_terminal) {
-        int fd = open(term.path.c_str(), O_RDWR | O_NOCTTY);
+        int fd = open(term.slave_path.c_str(), O_RDWR | O_NOCTTY);
         if (fd < 0 || ioctl(fd, TIOCSCTTY, 0) != 0)
             _exit(91);
         close(fd);
