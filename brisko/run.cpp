@@ -1,0 +1,99 @@
+// The table eraser's run: find the device, clear every entry of its table
+// memory and check every entry afterwards.
+#include "run.h"
+
+#include <cstdint>
+#include <optional>
+
+#include "console/console.h"
+#include "serial_link/serial_link.h"
+
+namespace {
+
+// How long the check of one entry waits for the device's reply. The device
+// answers at once; a reply this late means it has stopped listening.
+constexpr int kCheckReplyBoundMs = 250;
+
+// The size of the device's table memory, as the device reports it.
+struct DeviceGeometry {
+    unsigned tables;   // table numbers on the wire run 1..tables
+    unsigned entries;  // entry indexes on the wire run 0..entries-1
+};
+
+// Asks the device for its geometry. The pager setting is asked first, as the
+// device expects, and its reply is not used. Empty when the device did not
+// answer the table or entry query.
+std::optional<DeviceGeometry> read_geometry(SerialGate& gate, std::uint8_t& exchange) {
+    query_byte(gate, exchange, CMD_GET_PAGER);
+    const std::optional<std::uint8_t> tables = query_byte(gate, exchange, CMD_GET_TABLE);
+    const std::optional<std::uint8_t> entries = query_byte(gate, exchange, CMD_GET_PAGER_TO_TABLE);
+    if (!tables || !entries) {
+        return std::nullopt;
+    }
+    return DeviceGeometry{*tables, *entries};
+}
+
+// Sends the clear command for every entry, table by table, with a "." each.
+void clear_entries(SerialGate& gate, std::uint8_t& exchange, const DeviceGeometry& geometry) {
+    for (unsigned t = 0; t < geometry.tables; ++t) {
+        for (unsigned e = 0; e < geometry.entries; ++e) {
+            send_byte(gate, exchange, CMD_CLEAR_ENTRY, kPauseShortMs);
+            send_byte(gate, exchange, static_cast<std::uint8_t>(t + 1), kPauseShortMs);
+            send_byte(gate, exchange, static_cast<std::uint8_t>(e), kPauseShortMs);
+            send_byte(gate, exchange, 0x00, kPauseLongMs);
+            say(".");
+        }
+    }
+}
+
+// Checks every entry in the same order, printing "." for a clear entry and
+// "e" for one that is not clear or got no reply. Returns the number of e's.
+int check_entries(SerialGate& gate, std::uint8_t& exchange, const DeviceGeometry& geometry) {
+    int errors = 0;
+    for (unsigned t = 0; t < geometry.tables; ++t) {
+        for (unsigned e = 0; e < geometry.entries; ++e) {
+            // A reply that came after the previous entry's bound is not this
+            // entry's reply.
+            gate.DiscardInput();
+            send_byte(gate, exchange, CMD_CHECK_ENTRY, kPauseShortMs);
+            send_byte(gate, exchange, static_cast<std::uint8_t>(t + 1), kPauseShortMs);
+            send_byte(gate, exchange, static_cast<std::uint8_t>(e), kPauseShortMs);
+            const std::optional<std::uint8_t> reply =
+                recv_reply(gate, exchange, kCheckReplyBoundMs);
+            if (reply == std::uint8_t{0}) {
+                say(".");
+            } else {
+                ++errors;
+                say("e");
+            }
+            pause_ms(kPauseShortMs);
+        }
+    }
+    return errors;
+}
+
+}  // namespace
+
+int run_brisko() {
+    SerialGate gate;
+    if (find_device(gate) < 0) {
+        return 1;
+    }
+
+    say("\n\nErase");
+    std::uint8_t exchange = 0;
+    const std::optional<DeviceGeometry> geometry = read_geometry(gate, exchange);
+    if (!geometry) {
+        say("\nError: the device did not report its table size.");
+        return 1;
+    }
+    clear_entries(gate, exchange, *geometry);
+
+    say("\nVerify");
+    const int errors = check_entries(gate, exchange, *geometry);
+    say("\nError %3d ", errors);
+
+    gate.Close();
+    wait_key();
+    return 0;
+}
