@@ -387,6 +387,7 @@ TEST(PtyDevice, AnswersAndRecordsTheLine) {
 
 TEST(PtyDevice, DelaysReplies) {
     PtyDeviceSetup setup;
+    setup.knobs.sync_delay_ms = 50;
     setup.knobs.reply_delay_ms = 50;
     std::string error;
     PtyDevice* device = pty_device_start(setup, &error);
@@ -412,7 +413,7 @@ TEST(PtyDevice, DelaysReplies) {
 
 TEST(PtyDevice, StopsWithRepliesStillPending) {
     PtyDeviceSetup setup;
-    setup.knobs.reply_delay_ms = 60000;
+    setup.knobs.sync_delay_ms = 60000;
     std::string error;
     PtyDevice* device = pty_device_start(setup, &error);
     ASSERT_NE(device, nullptr) << error;

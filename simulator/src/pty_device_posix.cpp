@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <deque>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -28,11 +28,6 @@ struct PtyDevice {
 };
 
 namespace {
-
-struct PendingReply {
-    Clock::time_point due;
-    std::uint8_t byte;
-};
 
 void close_fd(int* fd) {
     if (*fd >= 0) {
@@ -55,22 +50,31 @@ void record(PtyDevice* device, bool sent, std::uint8_t byte) {
     }
 }
 
-// Milliseconds until `due`, rounded up so that poll never wakes early, and
-// 0 once it has passed.
-int ms_until(Clock::time_point due) {
-    const auto left = due - Clock::now();
-    if (left <= Clock::duration::zero()) {
+// Replies waiting to leave, by the time they are due (microseconds since
+// setup.start); replies due at the same time leave in the order they came.
+using Pending = std::multimap<std::int64_t, std::uint8_t>;
+
+std::int64_t us_now(const PtyDevice* device) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - device->setup.start)
+        .count();
+}
+
+// Milliseconds until `due_us`, rounded up so that poll never wakes early,
+// and 0 once it has passed.
+int ms_until(const PtyDevice* device, std::int64_t due_us) {
+    const std::int64_t left = due_us - us_now(device);
+    if (left <= 0) {
         return 0;
     }
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    const std::int64_t ms = (left + 999) / 1000;
     return ms > 60000 ? 60000 : static_cast<int>(ms);
 }
 
 // Writes every reply whose time has come. Returns false when the master
 // cannot take a byte right now (the host is not reading).
-bool send_due(PtyDevice* device, std::deque<PendingReply>* pending) {
-    while (!pending->empty() && pending->front().due <= Clock::now()) {
-        const std::uint8_t byte = pending->front().byte;
+bool send_due(PtyDevice* device, Pending* pending) {
+    while (!pending->empty() && pending->begin()->first <= us_now(device)) {
+        const std::uint8_t byte = pending->begin()->second;
         const ssize_t n = write(device->master, &byte, 1);
         if (n < 0 && errno == EINTR) {
             continue;
@@ -81,7 +85,7 @@ bool send_due(PtyDevice* device, std::deque<PendingReply>* pending) {
         if (n == 1) {
             record(device, true, byte);
         }
-        pending->pop_front();  // written, or the line is gone: either way done
+        pending->erase(pending->begin());  // written, or the line is gone: either way done
     }
     return true;
 }
@@ -89,8 +93,8 @@ bool send_due(PtyDevice* device, std::deque<PendingReply>* pending) {
 void run_device(PtyDevice* device) {
     DeviceEngine engine;
     engine_power_on(&engine, device->setup.knobs);
-    const auto delay = std::chrono::milliseconds(device->setup.knobs.reply_delay_ms);
-    std::deque<PendingReply> pending;
+    Pending pending;
+    std::vector<TimedByte> replies;
     bool master_writable = true;
     bool master_usable = true;
 
@@ -102,7 +106,7 @@ void run_device(PtyDevice* device) {
         fds[1].events = static_cast<short>(POLLIN | (master_writable ? 0 : POLLOUT));
         int timeout = -1;
         if (!pending.empty() && master_writable) {
-            timeout = ms_until(pending.front().due);
+            timeout = ms_until(device, pending.begin()->first);
         }
         const int ready = poll(fds, 2, timeout);
         if (ready < 0) {
@@ -118,11 +122,12 @@ void run_device(PtyDevice* device) {
             std::uint8_t buffer[256];
             const ssize_t n = read(device->master, buffer, sizeof buffer);
             if (n > 0) {
-                for (ssize_t i = 0; i < n; ++i) {
+                for (ssize_t i = 0; i < n && !engine_hung_up(engine); ++i) {
                     record(device, false, buffer[i]);
-                    std::uint8_t reply = 0;
-                    if (engine_feed(&engine, buffer[i], &reply)) {
-                        pending.push_back(PendingReply{Clock::now() + delay, reply});
+                    replies.clear();
+                    engine_receive(&engine, buffer[i], us_now(device), &replies);
+                    for (const TimedByte& reply : replies) {
+                        pending.emplace(reply.due_us, reply.byte);
                     }
                 }
             } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
@@ -136,6 +141,11 @@ void run_device(PtyDevice* device) {
         }
         if ((fds[1].revents & POLLOUT) != 0) {
             master_writable = true;
+        }
+        if (master_usable && engine_hung_up(engine)) {
+            // Pulled: closing the master is what the host sees as a hang-up.
+            close_fd(&device->master);
+            master_usable = false;
         }
         if (master_usable) {
             master_writable = send_due(device, &pending);
