@@ -1,5 +1,7 @@
 #include "simulator/pty_device.h"
 
+#include "simulator/pty_line.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -18,10 +20,8 @@ using Clock = std::chrono::steady_clock;
 
 struct PtyDevice {
     PtyDeviceSetup setup;
-    int master = -1;
-    int slave = -1;
+    PtyLine pty;
     int wake = -1;  // eventfd: written once to stop the thread
-    std::string slave_path;
     std::thread thread;
     std::mutex mutex;  // guards events
     std::vector<WireEvent> events;
@@ -39,13 +39,13 @@ void close_fd(int* fd) {
 void record(PtyDevice* device, bool sent, std::uint8_t byte) {
     const double ms =
         std::chrono::duration<double, std::milli>(Clock::now() - device->setup.start).count();
+    const WireEvent event{ms, sent, byte, device->setup.port_name};
     {
         std::lock_guard<std::mutex> lock(device->mutex);
-        device->events.push_back(WireEvent{ms, sent, byte});
+        device->events.push_back(event);
     }
     if (device->setup.log != nullptr) {
-        std::fprintf(device->setup.log, "%.3f %s %02X%s\n", ms, sent ? "tx" : "rx", byte,
-                     device->setup.log_suffix.c_str());
+        std::fputs(format_wire_event(event).c_str(), device->setup.log);
         std::fflush(device->setup.log);
     }
 }
@@ -75,7 +75,7 @@ int ms_until(const PtyDevice* device, std::int64_t due_us) {
 bool send_due(PtyDevice* device, Pending* pending) {
     while (!pending->empty() && pending->begin()->first <= us_now(device)) {
         const std::uint8_t byte = pending->begin()->second;
-        const ssize_t n = write(device->master, &byte, 1);
+        const ssize_t n = write(device->pty.master, &byte, 1);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -102,7 +102,7 @@ void run_device(PtyDevice* device) {
         pollfd fds[2] = {};
         fds[0].fd = device->wake;
         fds[0].events = POLLIN;
-        fds[1].fd = master_usable ? device->master : -1;
+        fds[1].fd = master_usable ? device->pty.master : -1;
         fds[1].events = static_cast<short>(POLLIN | (master_writable ? 0 : POLLOUT));
         int timeout = -1;
         if (!pending.empty() && master_writable) {
@@ -120,7 +120,7 @@ void run_device(PtyDevice* device) {
         }
         if ((fds[1].revents & POLLIN) != 0) {
             std::uint8_t buffer[256];
-            const ssize_t n = read(device->master, buffer, sizeof buffer);
+            const ssize_t n = read(device->pty.master, buffer, sizeof buffer);
             if (n > 0) {
                 for (ssize_t i = 0; i < n && !engine_hung_up(engine); ++i) {
                     record(device, false, buffer[i]);
@@ -144,7 +144,7 @@ void run_device(PtyDevice* device) {
         }
         if (master_usable && engine_hung_up(engine)) {
             // Pulled: closing the master is what the host sees as a hang-up.
-            close_fd(&device->master);
+            close_fd(&device->pty.master);
             master_usable = false;
         }
         if (master_usable) {
@@ -153,53 +153,26 @@ void run_device(PtyDevice* device) {
     }
 }
 
-bool fail(std::string* error, const char* what) {
-    *error = std::string(what) + ": " + std::strerror(errno);
-    return false;
-}
-
 bool open_pty(PtyDevice* device, std::string* error) {
-    device->master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (device->master < 0) {
-        return fail(error, "posix_openpt");
+    if (!open_pty_line(&device->pty, PtyMode::kSerialLine, error)) {
+        return false;
     }
-    if (grantpt(device->master) != 0 || unlockpt(device->master) != 0) {
-        return fail(error, "unlockpt");
-    }
-    char name[128];
-    if (ptsname_r(device->master, name, sizeof name) != 0) {
-        return fail(error, "ptsname");
-    }
-    device->slave_path = name;
-    device->slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (device->slave < 0) {
-        return fail(error, name);
-    }
-    termios tio{};
-    if (tcgetattr(device->slave, &tio) != 0) {
-        return fail(error, "tcgetattr");
-    }
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B9600);
-    cfsetospeed(&tio, B9600);
-    if (tcsetattr(device->slave, TCSANOW, &tio) != 0) {
-        return fail(error, "tcsetattr");
-    }
-    const int flags = fcntl(device->master, F_GETFL);
-    if (flags < 0 || fcntl(device->master, F_SETFL, flags | O_NONBLOCK) != 0) {
-        return fail(error, "fcntl");
+    const int flags = fcntl(device->pty.master, F_GETFL);
+    if (flags < 0 || fcntl(device->pty.master, F_SETFL, flags | O_NONBLOCK) != 0) {
+        *error = std::string("fcntl: ") + std::strerror(errno);
+        return false;
     }
     device->wake = eventfd(0, EFD_CLOEXEC);
     if (device->wake < 0) {
-        return fail(error, "eventfd");
+        *error = std::string("eventfd: ") + std::strerror(errno);
+        return false;
     }
     return true;
 }
 
 void release(PtyDevice* device) {
     close_fd(&device->wake);
-    close_fd(&device->slave);
-    close_fd(&device->master);
+    close_pty_line(&device->pty);
     delete device;
 }
 
@@ -234,11 +207,11 @@ void pty_device_stop(PtyDevice* device) {
 }
 
 const std::string& pty_device_slave_path(const PtyDevice* device) {
-    return device->slave_path;
+    return device->pty.slave_path;
 }
 
 int pty_device_slave_fd(const PtyDevice* device) {
-    return device->slave;
+    return device->pty.slave;
 }
 
 std::vector<WireEvent> pty_device_events(PtyDevice* device) {
