@@ -1,5 +1,3 @@
-#include <chrono>
-
 #include "serial_link/serial_link.h"
 
 void send_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t value, int pause) {
@@ -21,22 +19,21 @@ std::optional<std::uint8_t> query_byte(SerialGate& gate, std::uint8_t& exchange,
 }
 
 std::optional<std::uint8_t> recv_reply(SerialGate& gate, std::uint8_t& exchange, int bound_ms) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(bound_ms);
+    const std::int64_t deadline = steady_us() + bound_ms * std::int64_t{1000};
     for (;;) {
-        const auto asked = Clock::now();
+        const std::int64_t asked = steady_us();
         if (gate.Recv(reinterpret_cast<char*>(&exchange), 1) == 1) {
             return exchange;
         }
-        const auto now = Clock::now();
+        const std::int64_t now = steady_us();
         if (now >= deadline) {
             return std::nullopt;
         }
         // Recv normally waits out its own bound; one that gave up early (no
         // port open) must not turn this loop into a spin.
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - asked);
-        if (waited.count() < SerialGate::kRecvWaitMs) {
-            pause_ms(SerialGate::kRecvWaitMs - static_cast<int>(waited.count()));
+        const std::int64_t waited_ms = (now - asked) / 1000;
+        if (waited_ms < SerialGate::kRecvWaitMs) {
+            pause_ms(SerialGate::kRecvWaitMs - static_cast<int>(waited_ms));
         }
     }
 }

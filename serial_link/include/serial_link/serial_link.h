@@ -27,6 +27,10 @@ inline constexpr int kPauseLongMs = 20;
 // returns early, whatever the system's timer does.
 void pause_ms(int ms);
 
+// The steady clock pause_ms measures with, in microseconds from an
+// unspecified start. The waits for replies measure their bounds on it.
+std::int64_t steady_us();
+
 // Stores `value` in the run's exchange byte, sends that one byte and then
 // pauses for at least `pause` ms. A failed send is not reported: the device
 // protocol has no acknowledgement to check it by.
