@@ -61,6 +61,17 @@ TEST_F(BriskoRun, EntriesThatStayUnclearedAreMarkedAndCounted) {
     EXPECT_NE(virtual_trace().find(check(2, 2, 0x01)), std::string::npos);
 }
 
+TEST_F(BriskoRun, ACopyOfAReplyIsNeverTakenForTheNextEntrysReply) {
+    VirtualSetup setup = device(1, 3);
+    setup.knobs.uncleared = {{1, 1}};
+    setup.knobs.repeat_reply_ms = 5;
+    EXPECT_EQ(run(run_brisko, setup), 0);
+    EXPECT_EQ(virtual_output(), expected_out("...", ".e.", "  1"));
+    EXPECT_NE(virtual_trace().find(check(1, 0) + "x00 " + check(1, 1, 0x01) + "x01 " + check(1, 2)),
+              std::string::npos)
+        << virtual_trace();
+}
+
 TEST_F(BriskoRun, EmptyGeometrySendsNoEntryCommands) {
     for (const auto& [tables, entries] : {std::pair{0, 3}, {2, 0}, {0, 0}}) {
         EXPECT_EQ(run(run_brisko, device(tables, entries)), 0);

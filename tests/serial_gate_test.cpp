@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
@@ -267,13 +269,17 @@ TEST_F(GateLine, SendWaitsForRoomButNotForever) {
     EXPECT_LT(ms_since(start), 5000.0);
 }
 
-TEST_F(GateLine, DiscardInputDropsWhatCameBefore) {
+TEST_F(GateLine, OpenAndDiscardInputDropWhatCameBefore) {
     SerialGateAt gate(dir.paths());
+    ASSERT_EQ(write(pty.master, "before", 6), 6);
+    ASSERT_TRUE(readable(pty.slave, 1000));
     ASSERT_TRUE(gate.Open(kUsb0, 9600));
+    char byte = 0;
+    EXPECT_EQ(gate.Recv(&byte, 1), 0) << "a byte from before Open";
+
     ASSERT_EQ(write(pty.master, "stale", 5), 5);
     ASSERT_TRUE(readable(pty.slave, 1000));
     gate.DiscardInput();
-    char byte = 0;
     EXPECT_EQ(gate.Recv(&byte, 1), 0);
 
     ASSERT_EQ(write(pty.master, "N", 1), 1);
@@ -303,12 +309,19 @@ TEST_F(GateLine, APortIsHeldByOneGateAtATime) {
     EXPECT_TRUE(second.Open(kUsb0, 9600));
 }
 
-TEST_F(GateLine, ALineAnotherProgramHoldsExclusivelyIsRefused) {
+TEST_F(GateLine, ALineAnotherProgramHoldsIsRefused) {
     ASSERT_EQ(ioctl(pty.slave, TIOCEXCL), 0);
     SerialGateAt gate(dir.paths());
     EXPECT_FALSE(gate.Open(kUsb0, 9600));
     EXPECT_EQ(exclusive_flag(pty.slave), 1);
     ASSERT_EQ(ioctl(pty.slave, TIOCNXCL), 0);
+
+    // A program that locks its port, without exclusive mode.
+    const int holder = open(pty.slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_FALSE(gate.Open(kUsb0, 9600));
+    close(holder);
     EXPECT_TRUE(gate.Open(kUsb0, 9600));
 }
 
