@@ -27,7 +27,7 @@ VirtualSetup echoing(std::vector<int> syncs) {
 
 // One sync attempt that got an echo, and one that got none.
 const std::string kEcho = ">FF p20 <FF";
-const std::string kNoEcho = ">FF p20 t30";
+const std::string kNoEcho = ">FF p20";
 
 TEST(Discovery, EachEchoGivesOneDotAndAllTwentySyncsGoOut) {
     const Found found = discover(echoing({3, 7, 20}));
@@ -37,9 +37,10 @@ TEST(Discovery, EachEchoGivesOneDotAndAllTwentySyncsGoOut) {
     // Found, and let go when the gate is destroyed.
     EXPECT_EQ(virtual_trace(), "open33 " + repeat(kNoEcho, 2) + repeat(kEcho, 1) +
                                    repeat(kNoEcho, 3) + repeat(kEcho, 1) + repeat(kNoEcho, 12) +
-                                   repeat(kEcho, 1) + "close ");
+                                   repeat(kEcho, 1) + kSettled + "close ");
 }
 
+// A port with nothing behind it costs its 20 pauses and nothing more.
 TEST(Discovery, APortWithoutEchoesIsClosedAndTheScanGoesOn) {
     VirtualSetup setup;
     setup.ports = {{33, 1, false}, {34, 0, true}, {35, 1, true}, {36, 1, true}};
@@ -48,6 +49,7 @@ TEST(Discovery, APortWithoutEchoesIsClosedAndTheScanGoesOn) {
     // The port whose state is not 1 is never opened, nor any after the winner.
     EXPECT_EQ(virtual_trace(), "open33 " + repeat(kNoEcho, 20) + "close " + synced(35) + "close ");
     EXPECT_EQ(virtual_output(), found_on(35));
+    EXPECT_EQ(virtual_now_us(), (400 + 400 + 100) * 1000);
 }
 
 TEST(Discovery, NoAnsweringPortMeansNoDeviceAndNoPortOpen) {

@@ -61,8 +61,43 @@ TEST_F(VantelRun, AMissingReplyIsAnErrorEvenWhenTheValueEqualsTheQuery) {
     EXPECT_EQ(run(run_vantel, setup), 0);
     EXPECT_EQ(virtual_output(),
               found_on(33) + kWritten + verify_lines(false, false, false) + kPrompt);
-    EXPECT_EQ(virtual_trace(), synced() + written(0xF6, 0x63, 0xFA) + ">F6 p20 t30 >F8 p20 t30 " +
-                                   ">FA p20 t30 " + kClosedAndPrompted);
+    EXPECT_EQ(virtual_trace(), synced() + written(0xF6, 0x63, 0xFA) + no_reply(0xF6) +
+                                   no_reply(0xF8) + no_reply(0xFA) + kClosedAndPrompted);
+}
+
+// A reply is waited for up to its bound: one within it counts exactly as a
+// prompt one; one after it is no reply, and never the next setting's.
+TEST_F(VantelRun, LateRepliesCountWithinTheBoundAndNeverAnswerTheNextQuery) {
+    write_config("10 2 3");
+    EXPECT_EQ(run(run_vantel), 0);
+    const std::string prompt_trace = virtual_trace();
+
+    VirtualSetup late;
+    late.knobs.reply_delay_ms = 150;
+    EXPECT_EQ(run(run_vantel, late), 0);
+    EXPECT_EQ(virtual_output(), found_on(33) + kWritten + verify_lines(true, true, true) + kPrompt);
+    EXPECT_EQ(sent_bytes(virtual_trace()), sent_bytes(prompt_trace));
+    EXPECT_NE(virtual_trace().find(">F8 p20 w130 <02 "), std::string::npos) << virtual_trace();
+
+    VirtualSetup too_late;
+    too_late.knobs.reply_delay_ms = 400;
+    EXPECT_EQ(run(run_vantel, too_late), 0);
+    EXPECT_EQ(virtual_output(),
+              found_on(33) + kWritten + verify_lines(false, false, false) + kPrompt);
+    // The late reply comes while the line falls quiet, and goes with it.
+    EXPECT_NE(virtual_trace().find(">F6 p20 t300 w80 <0A t100 >F8 p20 t300 w80 <02 t100 "),
+              std::string::npos)
+        << virtual_trace();
+}
+
+TEST_F(VantelRun, ALostLineEndsTheRunWithNothingMoreSent) {
+    write_config("10 2 3");
+    VirtualSetup pulled;
+    pulled.knobs.hangup_after_bytes = 20 + 3;  // the syncs, F5, its value and F7
+    EXPECT_EQ(run(run_vantel, pulled), 1);
+    EXPECT_EQ(virtual_output(), found_on(33) + "\n\nWrite:\nPager writen" +
+                                    "\nError: the line to the device was lost.");
+    EXPECT_EQ(virtual_trace(), synced() + set(0xF5, 0x0A) + ">F7 p20 >02! close ");
 }
 
 TEST_F(VantelRun, BadSettingsStopBeforeAnythingIsSentWithThePortStillOpen) {

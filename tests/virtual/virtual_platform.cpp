@@ -12,6 +12,7 @@
 
 struct SerialGate::Port {
     VirtualPort port;
+    bool lost = false;
 };
 
 namespace {
@@ -151,7 +152,7 @@ void SerialGate::Close() {
 }
 
 int SerialGate::Send(const char* buffer, int length) {
-    if (!port_ || buffer == nullptr || length <= 0) {
+    if (!port_ || port_->lost || buffer == nullptr || length <= 0) {
         return 0;
     }
     Machine& m = machine();
@@ -159,8 +160,9 @@ int SerialGate::Send(const char* buffer, int length) {
     for (int i = 0; i < length; ++i) {
         const auto byte = static_cast<std::uint8_t>(buffer[i]);
         if (port_->port.device && line_lost()) {
-            step(">%02X!", byte);
-            continue;
+            step(">%02X!", byte);  // the system refuses it: the line is gone
+            port_->lost = true;
+            break;
         }
         step(">%02X", byte);
         ++sent;
@@ -176,16 +178,35 @@ int SerialGate::Send(const char* buffer, int length) {
 }
 
 int SerialGate::Recv(char* buffer, int length) {
-    if (!port_ || buffer == nullptr || length <= 0) {
+    if (!port_ || port_->lost || buffer == nullptr || length <= 0) {
         return 0;
     }
+    if (port_->port.device && line_lost()) {
+        port_->lost = true;
+        return 0;
+    }
+    int got = 0;
     std::uint8_t byte = 0;
-    if (!wait_for_byte(kRecvWaitMs, port_->port.device) || !take_arrived(&byte)) {
-        return 0;
+    while (got < length && port_->port.device && take_arrived(&byte)) {
+        step("<%02X", byte);
+        buffer[got++] = static_cast<char>(byte);
     }
-    step("<%02X", byte);
-    buffer[0] = static_cast<char>(byte);
-    return 1;
+    return got;
+}
+
+bool SerialGate::WaitForInput(int timeout_ms) {
+    if (!port_ || port_->lost) {
+        return false;
+    }
+    if (port_->port.device && line_lost()) {
+        port_->lost = true;
+        return false;
+    }
+    return wait_for_byte(timeout_ms, port_->port.device);
+}
+
+bool SerialGate::LineLost() const {
+    return port_ && port_->lost;
 }
 
 void SerialGate::DiscardInput() {

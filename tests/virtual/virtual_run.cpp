@@ -33,7 +33,21 @@ std::string hex(std::uint8_t byte) {
 }
 
 std::string synced(int port) {
-    return "open" + std::to_string(port) + " " + repeat(">FF p20 <FF", 20);
+    return "open" + std::to_string(port) + " " + repeat(">FF p20 <FF", 20) + kSettled;
+}
+
+std::string no_reply(std::uint8_t command) {
+    return ">" + hex(command) + " p20 t300 " + kSettled;
+}
+
+std::string sent_bytes(const std::string& trace) {
+    std::string sent;
+    for (std::size_t at = trace.find('>'); at != std::string::npos; at = trace.find('>', at + 1)) {
+        if (trace.compare(at + 3, 1, "!") != 0) {
+            sent += trace.substr(at, 3);
+        }
+    }
+    return sent;
 }
 
 std::string set(std::uint8_t command, std::uint8_t value) {

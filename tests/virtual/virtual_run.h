@@ -32,8 +32,13 @@ class VirtualRun : public ::testing::Test {
 
 // Trace pieces for the steps of a well-behaved exchange.
 std::string hex(std::uint8_t byte);
-// Discovery on port `port` with all 20 syncs echoed.
+// The line let fall quiet with nothing more coming.
+inline const std::string kSettled = "t100 ";
+// Discovery on port `port` with all 20 syncs echoed, then the line let fall
+// quiet.
 std::string synced(int port = 33);
+// A query that got no reply within the bound, and the line let fall quiet.
+std::string no_reply(std::uint8_t command);
 // A setter: command byte and value, each followed by 20 ms.
 std::string set(std::uint8_t command, std::uint8_t value);
 // A query answered at once with `reply`.
@@ -42,5 +47,7 @@ std::string query(std::uint8_t command, std::uint8_t reply);
 std::string clear(int t, int e);
 // The check of entry e of table t answered at once with `reply`.
 std::string check(int t, int e, std::uint8_t reply = 0x00);
+// Only the bytes the line took from the host, from a trace: ">F6>F8...".
+std::string sent_bytes(const std::string& trace);
 // The end of a completed run.
 inline const std::string kClosedAndPrompted = "close key ";
