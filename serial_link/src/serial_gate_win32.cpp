@@ -1,5 +1,7 @@
 // SerialGate over the Windows COM ports: Open, Close, Send, Recv and
 // DiscardInput.
+#include "serial_gate_win32.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -11,6 +13,7 @@
 struct SerialGate::Port {
     HANDLE handle = INVALID_HANDLE_VALUE;
     DCB saved_state{};
+    bool state_set = false;  // SetCommState took our settings: Close puts the saved ones back
     COMMTIMEOUTS saved_timeouts{};
     bool timeouts_saved = false;
     bool reports_status = false;  // ClearCommError worked when the port opened
@@ -18,14 +21,21 @@ struct SerialGate::Port {
 
 namespace {
 
-// 8 data bits, no parity, 1 stop bit, binary, and no flow control of any
-// kind: the device answers on its own pacing and never looks at the modem
-// lines. DTR and RTS stay raised for adapters that power themselves from them.
+// The driver's queues, asked for before the settings that depend on them.
+constexpr DWORD kQueueBytes = 4096;
+// XON is sent when the input queue has drained to XonLim bytes, XOFF when
+// only XoffLim bytes are free; with XON/XOFF off they only need to be valid,
+// which drivers check against the queue size.
+constexpr WORD kXonLim = kQueueBytes / 4;
+constexpr WORD kXoffLim = kQueueBytes / 4;
+constexpr char kXon = 0x11;
+constexpr char kXoff = 0x13;
+
+}  // namespace
+
 void set_raw_8n1(DCB& state, int baud) {
+    state.DCBlength = sizeof(DCB);
     state.BaudRate = static_cast<DWORD>(baud);
-    state.ByteSize = 8;
-    state.Parity = NOPARITY;
-    state.StopBits = ONESTOPBIT;
     state.fBinary = TRUE;
     state.fParity = FALSE;
     state.fOutxCtsFlow = FALSE;
@@ -39,7 +49,22 @@ void set_raw_8n1(DCB& state, int baud) {
     state.fNull = FALSE;
     state.fRtsControl = RTS_CONTROL_ENABLE;
     state.fAbortOnError = FALSE;
+    state.fDummy2 = 0;
+    state.wReserved = 0;
+    state.XonLim = kXonLim;
+    state.XoffLim = kXoffLim;
+    state.ByteSize = 8;
+    state.Parity = NOPARITY;
+    state.StopBits = ONESTOPBIT;
+    state.XonChar = kXon;
+    state.XoffChar = kXoff;
+    state.ErrorChar = 0;
+    state.EofChar = 0;
+    state.EvtChar = 0;
+    state.wReserved1 = 0;
 }
+
+namespace {
 
 // A read returns at once with what is waiting, or waits up to kRecvWaitMs for
 // a first byte and returns it the moment it comes. A write that cannot get
@@ -54,14 +79,20 @@ COMMTIMEOUTS recv_timeouts() {
     return timeouts;
 }
 
-// Milliseconds on the performance counter, which never jumps and does not
-// tick in 15.6 ms steps as GetTickCount does.
-long long now_ms() {
+long long counter_now() {
     LARGE_INTEGER now;
-    LARGE_INTEGER frequency;
     QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// Milliseconds since counter reading `start`. The performance counter never
+// jumps and does not tick in 15.6 ms steps as GetTickCount does. Only the
+// difference is converted, so that no product overflows however long the
+// machine has run.
+long long ms_since(long long start) {
+    LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    return now.QuadPart * 1000 / frequency.QuadPart;
+    return (counter_now() - start) * 1000 / frequency.QuadPart;
 }
 
 // False once a port that reported its line status stops doing so: its device
@@ -101,15 +132,20 @@ bool SerialGate::Open(int port, int baud) {
         return false;
     }
     opened->timeouts_saved = GetCommTimeouts(handle, &opened->saved_timeouts) != 0;
+    SetupComm(handle, kQueueBytes, kQueueBytes);
     DCB state = opened->saved_state;
     set_raw_8n1(state, baud);
+    // A USB CDC adapter may refuse line settings it would ignore anyway: such
+    // a port is kept, and the probe finds out whether the device answers.
+    opened->state_set = SetCommState(handle, &state) != 0;
     COMMTIMEOUTS timeouts = recv_timeouts();
-    if (!SetCommState(handle, &state) || !SetCommTimeouts(handle, &timeouts)) {
-        SetCommState(handle, &opened->saved_state);
+    if (!SetCommTimeouts(handle, &timeouts)) {
+        if (opened->state_set) {
+            SetCommState(handle, &opened->saved_state);
+        }
         CloseHandle(handle);
         return false;
     }
-    SetupComm(handle, 4096, 4096);
     PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     DWORD errors = 0;
     COMSTAT status{};
@@ -125,7 +161,9 @@ void SerialGate::Close() {
     if (port_->timeouts_saved) {
         SetCommTimeouts(port_->handle, &port_->saved_timeouts);
     }
-    SetCommState(port_->handle, &port_->saved_state);
+    if (port_->state_set) {
+        SetCommState(port_->handle, &port_->saved_state);
+    }
     CloseHandle(port_->handle);
     port_.reset();
 }
@@ -145,7 +183,7 @@ int SerialGate::Recv(char* buffer, int length) {
     if (!port_ || length <= 0) {
         return 0;
     }
-    const long long start = now_ms();
+    const long long start = counter_now();
     DWORD got = 0;
     if (line_present(*port_) &&
         ReadFile(port_->handle, buffer, static_cast<DWORD>(length), &got, nullptr) && got > 0) {
@@ -153,7 +191,7 @@ int SerialGate::Recv(char* buffer, int length) {
     }
     // A port whose device has gone fails at once; wait out the bound anyway,
     // so that a caller asking again and again does not spin.
-    const long long waited = now_ms() - start;
+    const long long waited = ms_since(start);
     if (waited < kRecvWaitMs) {
         pause_ms(static_cast<int>(kRecvWaitMs - waited));
     }
