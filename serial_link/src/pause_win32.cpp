@@ -18,6 +18,7 @@
 
 #include <timeapi.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "early_aim.h"
@@ -101,24 +102,33 @@ std::int64_t pause_with_sleep(int ms) {
     return now - deadline;
 }
 
-// The trials of both ways and the choice between them.
-struct Choice {
-    int tried[2] = {0, 0};  // [0] the timer, [1] Sleep
-    std::int64_t late_ns[2] = {0, 0};
-
+// The trials of both ways and the choice between them, by the median
+// overrun, so that one pause the system held up cannot decide.
+class Choice {
+  public:
     bool use_timer() const {
-        if (tried[0] < kTrials || tried[1] < kTrials) {
-            return tried[0] <= tried[1];
+        if (tried_[0] < kTrials || tried_[1] < kTrials) {
+            return tried_[0] <= tried_[1];
         }
-        return late_ns[0] <= late_ns[1];
+        return median(0) <= median(1);
     }
-    void record(bool timer, std::int64_t late) {
+    void record(bool timer, std::int64_t late_ns) {
         const int way = timer ? 0 : 1;
-        if (tried[way] < kTrials) {
-            ++tried[way];
-            late_ns[way] += late;
+        if (tried_[way] < kTrials) {
+            late_ns_[way][tried_[way]++] = late_ns;
         }
     }
+
+  private:
+    std::int64_t median(int way) const {
+        std::int64_t sorted[kTrials];
+        std::copy(late_ns_[way], late_ns_[way] + kTrials, sorted);
+        std::nth_element(sorted, sorted + kTrials / 2, sorted + kTrials);
+        return sorted[kTrials / 2];
+    }
+
+    int tried_[2] = {0, 0};  // [0] the timer, [1] Sleep
+    std::int64_t late_ns_[2][kTrials] = {};
 };
 
 }  // namespace
