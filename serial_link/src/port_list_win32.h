@@ -1,6 +1,14 @@
 // Windows helpers behind the port list, visible to their tests.
 #pragma once
 
+#include <cstdint>
+
+// State bytes of the Windows port list.
+inline constexpr std::uint8_t kStateProbe = 1;
+// A Bluetooth serial port: opening one makes Windows try to reach the paired
+// device, for seconds at a time, so discovery passes it by.
+inline constexpr std::uint8_t kStateBluetooth = 2;
+
 // The port number of a DOS device name "COM<n>" (any letter case), 1..255.
 // Returns -1 for anything else: other names, n out of range, leading zeros,
 // trailing characters.
