@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "console/console.h"
+#include "serial_link/interruption.h"
 #include "serial_link/serial_link.h"
 
 namespace {
@@ -37,6 +38,7 @@ std::optional<DeviceGeometry> read_geometry(SerialGate& gate, std::uint8_t& exch
 void clear_entries(SerialGate& gate, std::uint8_t& exchange, const DeviceGeometry& geometry) {
     for (unsigned t = 0; t < geometry.tables; ++t) {
         for (unsigned e = 0; e < geometry.entries; ++e) {
+            stop_if_interrupted(gate);
             send_byte(gate, exchange, CMD_CLEAR_ENTRY, kPauseShortMs);
             send_byte(gate, exchange, static_cast<std::uint8_t>(t + 1), kPauseShortMs);
             send_byte(gate, exchange, static_cast<std::uint8_t>(e), kPauseShortMs);
@@ -52,6 +54,7 @@ int check_entries(SerialGate& gate, std::uint8_t& exchange, const DeviceGeometry
     int errors = 0;
     for (unsigned t = 0; t < geometry.tables; ++t) {
         for (unsigned e = 0; e < geometry.entries; ++e) {
+            stop_if_interrupted(gate);
             // A reply that came after the previous entry's bound is not this
             // entry's reply.
             gate.DiscardInput();

@@ -6,6 +6,7 @@
 
 #include "config.h"
 #include "console/console.h"
+#include "serial_link/interruption.h"
 #include "serial_link/serial_link.h"
 
 namespace {
@@ -13,6 +14,7 @@ namespace {
 // A setter is the command byte, then the value's low 8 bits.
 void write_setting(SerialGate& gate, std::uint8_t& exchange, std::uint8_t command,
                    std::int32_t value) {
+    stop_if_interrupted(gate);
     send_byte(gate, exchange, command, kPauseLongMs);
     send_byte(gate, exchange, static_cast<std::uint8_t>(value & 0xFF), kPauseLongMs);
 }

@@ -1,5 +1,6 @@
 #include <chrono>
 
+#include "serial_link/interruption.h"
 #include "serial_link/serial_link.h"
 
 void send_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t value, int pause) {
@@ -10,6 +11,7 @@ void send_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t value, int
 
 std::optional<std::uint8_t> query_byte(SerialGate& gate, std::uint8_t& exchange,
                                        std::uint8_t command) {
+    stop_if_interrupted(gate);
     // A byte that came before the question (a late sync echo, a reply that
     // missed its own bound) is not the answer to it.
     gate.DiscardInput();
