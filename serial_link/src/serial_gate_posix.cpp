@@ -16,8 +16,10 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "port_list.h"
+#include "port_lock.h"
 #include "port_names_posix.h"
 #include "serial_link/serial_gate.h"
 
@@ -25,6 +27,7 @@ struct SerialGate::Port {
     int fd = -1;
     int baud = 0;
     termios saved{};  // the settings found at Open, put back by Close
+    PortLock lock;    // released after the port is closed
 };
 
 namespace {
@@ -190,6 +193,10 @@ bool SerialGate::Open(int port, int baud) {
     if (name.empty() || !speed_for(baud, &speed)) {
         return false;
     }
+    PortLock lock;
+    if (!lock.take(paths_.lock_dir, name)) {
+        return false;  // a terminal program holds it through its lock file
+    }
     const int fd = open_retrying(paths_.dev_dir + "/" + name);
     if (fd < 0) {
         return false;
@@ -221,6 +228,7 @@ bool SerialGate::Open(int port, int baud) {
     port_->fd = fd;
     port_->baud = baud;
     port_->saved = saved;
+    port_->lock = std::move(lock);
     // Bytes that arrived before the port was ours are not answers to us.
     tcflush(fd, TCIOFLUSH);
     read_away(fd);

@@ -30,6 +30,7 @@ static_assert(sizeof(PortInfo) == 512, "PortInfo is a 512-byte record");
 struct PortPaths {
     std::string dev_dir = "/dev";                // holds ttyS<k>, ttyUSB<k>, ttyACM<k>, ttyAMA<k>
     std::string sys_tty_dir = "/sys/class/tty";  // holds ttyS<k>/type
+    std::string lock_dir = "/var/lock";          // holds UUCP lock files LCK..<name>
 };
 
 class SerialGate {
@@ -63,6 +64,11 @@ class SerialGate {
     // exclusively. Closes any port opened before. Returns false when the port
     // is missing, already in use, or is not a serial port; the object then
     // stays quiet until the next Open.
+    //
+    // POSIX: a port whose UUCP lock file (lock_dir/LCK..<name>) names a
+    // running process is in use and is not opened. While the port is open
+    // this process holds that lock file too, where it may make one; Close
+    // removes it.
     bool Open(int port, int baud);
 
     // Restores the port's earlier settings and closes it. Does nothing when
