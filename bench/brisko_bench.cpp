@@ -24,9 +24,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "simulator/devsim_run.h"
 
 namespace {
 
@@ -74,44 +75,25 @@ Figures run_once(const std::string& self) {
         return figures;
     }
     const std::string dir = tmpl;
-    const std::string log = dir + "/wire.log", report = dir + "/usage.txt";
-    const std::string tables = std::to_string(kTables), entries = std::to_string(kEntries);
+    const std::string report = dir + "/usage.txt";
+    const DevsimRun run = run_under_devsim(
+        DEVSIM_PATH, {"--tables", std::to_string(kTables), "--entries", std::to_string(kEntries)},
+        self, {"--measure", report, BRISKO_PATH}, dir, 600000);
 
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // No controlling terminal: brisko's final key wait ends at once.
-        setsid();
-        const int out = open((dir + "/out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int in = open("/dev/null", O_RDONLY);
-        dup2(in, 0);
-        dup2(out, 1);
-        execl(DEVSIM_PATH, DEVSIM_PATH, "--tables", tables.c_str(), "--entries", entries.c_str(),
-              "--log", log.c_str(), "--", self.c_str(), "--measure", report.c_str(), BRISKO_PATH,
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-
-    // The log's lines read "<ms> rx <HEX>"; the run proper starts at the
-    // first F6, after discovery's sync bytes.
-    std::ifstream wire(log);
-    std::string line;
+    // The run proper starts at the first F6, after discovery's sync bytes,
+    // and ends with the last byte the device received.
     double first = -1, last = -1;
-    while (std::getline(wire, line)) {
-        std::istringstream fields(line);
-        double ms = 0;
-        std::string direction, hex;
-        if (!(fields >> ms >> direction >> hex) || direction != "rx" || fields >> line) {
-            continue;  // a byte the device sent, or one to a silent port
+    for (const WireEvent& event : run.wire) {
+        if (event.sent || !event.port.empty()) {
+            continue;
         }
-        if (first < 0 && hex == "F6") {
-            first = ms;
+        if (first < 0 && event.byte == 0xF6) {
+            first = event.ms;
         }
-        last = ms;
+        last = event.ms;
     }
     std::ifstream usage(report);
-    figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && first >= 0 &&
+    figures.ok = run.exit_status == 0 && first >= 0 &&
                  static_cast<bool>(usage >> figures.wall >> figures.cpu);
     figures.wire_span = last - first;
     std::error_code ignored;

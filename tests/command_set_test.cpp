@@ -14,7 +14,7 @@ namespace {
 // A gate opened on COM33, wired to `device`.
 struct Wired {
     PortDir dir;
-    SerialGate gate;
+    SerialGateAt gate;
     explicit Wired(const LineResponder& device) : gate(link(dir, device)) {
         EXPECT_TRUE(gate.Open(33, 9600));
     }
@@ -99,7 +99,7 @@ TEST(RecvReply, GivesUpAfterTheBoundWithoutSpinning) {
     LineResponder device(LineResponder::silent());
     Wired wired(device);
     SerialGate closed;  // no port open: its Recv returns at once
-    for (SerialGate* gate : {&wired.gate, &closed}) {
+    for (SerialGate* gate : {static_cast<SerialGate*>(&wired.gate), &closed}) {
         std::uint8_t exchange = 0;
         const auto start = Clock::now();
         const double cpu_start = thread_cpu_ms();

@@ -36,7 +36,7 @@ Discovery discover(SerialGate& gate) {
 
 TEST(Discovery, NoPortsMeansNoDevice) {
     PortDir dir;
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     const Discovery found = discover(gate);
     EXPECT_EQ(found.port, -1);
     EXPECT_EQ(found.out, "\nWait sync ...error - not responding\n");
@@ -49,7 +49,7 @@ TEST(Discovery, PortWithoutUartIsNeverOpened) {
     dir.link("ttyS0", device.path());
     dir.uart_type("ttyS0", "0");
 
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     const Discovery found = discover(gate);
     EXPECT_EQ(found.port, -1);
     EXPECT_EQ(found.out, "\nWait sync ...error - not responding\n");
@@ -61,7 +61,7 @@ TEST(Discovery, SomeEchoesGiveOneDotEachAndTheEchoingPortWins) {
     LineResponder device(echo_on({3, 7, 20}));
     dir.link("ttyUSB0", device.path());
 
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     const Discovery found = discover(gate);
     EXPECT_EQ(found.port, 33);
     EXPECT_EQ(found.out, "\nWait sync ......found on COM33 ok.");
@@ -75,7 +75,7 @@ TEST(Discovery, BytesOtherThanTheSyncByteAreNotEchoes) {
     LineResponder device([](std::uint8_t, int) { return std::optional<std::uint8_t>(0x55); });
     dir.link("ttyUSB0", device.path());
 
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     const Discovery found = discover(gate);
     EXPECT_EQ(found.port, -1);
     EXPECT_EQ(found.out, "\nWait sync ...error - not responding\n");
@@ -91,7 +91,7 @@ TEST(Discovery, FirstAnsweringPortWinsAndLaterPortsAreNeverOpened) {
     dir.link("ttyUSB1", first.path());
     dir.link("ttyUSB2", second.path());
 
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     const Discovery found = discover(gate);
     EXPECT_EQ(found.port, 34);
     EXPECT_EQ(found.out,
@@ -100,14 +100,14 @@ TEST(Discovery, FirstAnsweringPortWinsAndLaterPortsAreNeverOpened) {
     EXPECT_TRUE(second.received().empty());
 
     // The silent port was let go: another program may take it now.
-    SerialGate other(dir.paths());
+    SerialGateAt other(dir.paths());
     EXPECT_TRUE(other.Open(33, 9600));
     EXPECT_FALSE(other.Open(34, 9600)) << "the found port stays held";
 }
 
 TEST(Discovery, ProbeOnAPortThatFailedToOpenFindsNothing) {
     PortDir dir;
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     EXPECT_FALSE(gate.Open(33, 9600));
     CaptureStdout();
     EXPECT_EQ(probe_port(gate), 0);

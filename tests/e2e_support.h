@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "expected_output.h"
+
 // One byte on the line as the device saw it, timed from devsim's start.
 struct WireByte {
     double ms = 0;
@@ -60,10 +62,6 @@ std::vector<std::uint8_t> bytes_of(const std::vector<WireByte>& wire);
             GTEST_SKIP() << "devsim cannot make a private /dev: " << why_; \
         }                                                                  \
     } while (0)
-
-// What discovery prints when it finds the device on COM<port> after `dots`
-// echoes.
-std::string found_on(int port, int dots = 20);
 
 // The bytes the device received after discovery's sync bytes (at most 20).
 std::vector<std::uint8_t> after_sync(const E2eRun& run);

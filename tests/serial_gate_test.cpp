@@ -120,7 +120,7 @@ TEST_F(GateLine, EveryByteValuePassesUnchangedBothWays) {
         if (cooked_before) {
             make_cooked(pty.slave);
         }
-        SerialGate gate(dir.paths());
+        SerialGateAt gate(dir.paths());
         ASSERT_TRUE(gate.Open(kUsb0, 9600));
         ASSERT_TRUE(gate.IsOpen());
 
@@ -139,12 +139,12 @@ TEST_F(GateLine, CloseRestoresTheEarlierSettings) {
     termios before{};
     ASSERT_EQ(tcgetattr(pty.slave, &before), 0);
     {
-        SerialGate gate(dir.paths());
-        ASSERT_TRUE(gate.Open(kUsb0, 115200));
+        SerialGateAt gate(dir.paths());
+        ASSERT_TRUE(gate.Open(kUsb0, 9600));
         termios during{};
         ASSERT_EQ(tcgetattr(pty.slave, &during), 0);
         EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG), 0u);
-        EXPECT_EQ(cfgetospeed(&during), static_cast<speed_t>(B115200));
+        EXPECT_EQ(cfgetospeed(&during), static_cast<speed_t>(B9600));
         EXPECT_EQ(exclusive_flag(pty.slave), 1);
         // The destructor closes the port as Close would.
     }
@@ -163,7 +163,7 @@ TEST_F(GateLine, CloseRestoresTheEarlierSettings) {
 }
 
 TEST_F(GateLine, RecvWaitsBrieflyOnAnIdleLineWithoutSpinning) {
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     ASSERT_TRUE(gate.Open(kUsb0, 9600));
     char byte = 0;
     const double cpu_start = thread_cpu_ms();
@@ -179,7 +179,7 @@ TEST_F(GateLine, RecvWaitsBrieflyOnAnIdleLineWithoutSpinning) {
 }
 
 TEST_F(GateLine, RecvTakesAWaitingByteAtOnceAndALateOneWhenItComes) {
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     ASSERT_TRUE(gate.Open(kUsb0, 9600));
     char byte = 0;
     double fastest = 1e9;
@@ -214,7 +214,7 @@ TEST(SerialGate, HungUpLineGivesNothingAtAPace) {
         ASSERT_TRUE(pty.ok());
         PortDir dir;
         dir.link("ttyUSB0", pty.slave_path);
-        SerialGate gate(dir.paths());
+        SerialGateAt gate(dir.paths());
         ASSERT_TRUE(gate.Open(kUsb0, 9600));
         if (kernel_hangup) {
             if (ioctl(pty.slave, TIOCVHANGUP) != 0) {
@@ -253,8 +253,8 @@ TEST_F(GateLine, SendWaitsForRoomButNotForever) {
     }
     const char* data = reinterpret_cast<const char*>(big.data());
     const int length = static_cast<int>(big.size());
-    SerialGate gate(dir.paths());
-    ASSERT_TRUE(gate.Open(kUsb0, 115200));
+    SerialGateAt gate(dir.paths());
+    ASSERT_TRUE(gate.Open(kUsb0, 9600));
 
     Bytes got;
     std::thread reader([&] { got = read_from(pty.master, big.size()); });
@@ -270,7 +270,7 @@ TEST_F(GateLine, SendWaitsForRoomButNotForever) {
 }
 
 TEST_F(GateLine, DiscardInputDropsWhatCameBefore) {
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     ASSERT_TRUE(gate.Open(kUsb0, 9600));
     ASSERT_EQ(write(pty.master, "stale", 5), 5);
     ASSERT_TRUE(readable(pty.slave, 1000));
@@ -284,8 +284,8 @@ TEST_F(GateLine, DiscardInputDropsWhatCameBefore) {
 }
 
 TEST_F(GateLine, APortIsHeldByOneGateAtATime) {
-    SerialGate first(dir.paths());
-    SerialGate second(dir.paths());
+    SerialGateAt first(dir.paths());
+    SerialGateAt second(dir.paths());
     ASSERT_TRUE(first.Open(kUsb0, 9600));
     EXPECT_FALSE(second.Open(kUsb0, 9600));
     EXPECT_FALSE(second.IsOpen());
@@ -307,7 +307,7 @@ TEST_F(GateLine, APortIsHeldByOneGateAtATime) {
 
 TEST_F(GateLine, ALineAnotherProgramHoldsExclusivelyIsRefused) {
     ASSERT_EQ(ioctl(pty.slave, TIOCEXCL), 0);
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     EXPECT_FALSE(gate.Open(kUsb0, 9600));
     EXPECT_EQ(exclusive_flag(pty.slave), 1);
     ASSERT_EQ(ioctl(pty.slave, TIOCNXCL), 0);
@@ -337,7 +337,7 @@ int ended_pid() {
 
 TEST_F(GateLine, UucpLockFiles) {
     const std::filesystem::path lock = dir.lock("ttyUSB0");
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     {
         SCOPED_TRACE("none: made while the port is held, removed on Close");
         ASSERT_TRUE(gate.Open(kUsb0, 9600));
@@ -409,11 +409,11 @@ TEST_F(GateLine, FailedOpenStaysQuietAndLeaksNothing) {
     };
     termios line_before{};
     ASSERT_EQ(tcgetattr(pty.slave, &line_before), 0);
-    SerialGate holder(dir.paths());
+    SerialGateAt holder(dir.paths());
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        SerialGate gate(dir.paths());
+        SerialGateAt gate(dir.paths());
         ASSERT_TRUE(gate.Open(kUsb0, 9600));
         const int fds_before = open_fd_count() - 1;  // the port gate held
 

@@ -1,4 +1,5 @@
-// SerialGate over POSIX terminal devices.
+// SerialGate over POSIX terminal devices: Open, Close, Send, Recv and
+// DiscardInput. The port list gives the device path of each port number.
 //
 // The port is opened non-blocking and every wait is a poll() bounded by a
 // deadline on the steady clock, so no call can hang on a silent, wedged or
@@ -20,7 +21,6 @@
 
 #include "port_list.h"
 #include "port_lock.h"
-#include "port_names_posix.h"
 #include "serial_link/serial_gate.h"
 
 struct SerialGate::Port {
@@ -41,27 +41,13 @@ constexpr int kStallMs = 1000;
 // Reads DiscardInput makes at most, so a flooding line cannot keep it busy.
 constexpr int kDiscardReads = 64;
 
+// The device speaks at 9600 baud only.
 bool speed_for(int baud, speed_t* speed) {
-    static constexpr struct {
-        int baud;
-        speed_t speed;
-    } kSpeeds[] = {
-        {50, B50},           {75, B75},           {110, B110},         {134, B134},
-        {150, B150},         {200, B200},         {300, B300},         {600, B600},
-        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-        {3500000, B3500000}, {4000000, B4000000},
-    };
-    for (const auto& entry : kSpeeds) {
-        if (entry.baud == baud) {
-            *speed = entry.speed;
-            return true;
-        }
+    if (baud != 9600) {
+        return false;
     }
-    return false;
+    *speed = B9600;
+    return true;
 }
 
 // Milliseconds the line needs for `bytes` bytes at `baud` (10 bits a byte).
@@ -79,17 +65,37 @@ int ms_until(Clock::time_point deadline) {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
+// Case mapping flags that Linux still has and other systems have dropped: they
+// must be off where they exist.
+#ifdef IUCLC
+constexpr tcflag_t kInputCaseMapping = IUCLC;
+#else
+constexpr tcflag_t kInputCaseMapping = 0;
+#endif
+#ifdef OLCUC
+constexpr tcflag_t kOutputCaseMapping = OLCUC;
+#else
+constexpr tcflag_t kOutputCaseMapping = 0;
+#endif
+#ifdef XCASE
+constexpr tcflag_t kCanonicalCaseMapping = XCASE;
+#else
+constexpr tcflag_t kCanonicalCaseMapping = 0;
+#endif
+
 // Raw 8N1 at `speed` on top of `tio`: every byte passes unchanged both ways,
 // with no echo, signals, line editing, flow control or character mapping.
 // Breaks and bytes with framing errors are dropped rather than delivered as
 // NUL, since a NUL is a valid reply from the device.
 void make_raw(termios* tio, speed_t speed) {
-    tio->c_iflag &= ~static_cast<tcflag_t>(BRKINT | PARMRK | ISTRIP | INPCK | INLCR | IGNCR |
-                                           ICRNL | IUCLC | IXON | IXOFF | IXANY | IMAXBEL);
+    tio->c_iflag &=
+        ~static_cast<tcflag_t>(BRKINT | PARMRK | ISTRIP | INPCK | INLCR | IGNCR | ICRNL |
+                               kInputCaseMapping | IXON | IXOFF | IXANY | IMAXBEL);
     tio->c_iflag |= IGNBRK | IGNPAR;
-    tio->c_oflag &= ~static_cast<tcflag_t>(OPOST | OLCUC | ONLCR | OCRNL | ONOCR | ONLRET);
+    tio->c_oflag &=
+        ~static_cast<tcflag_t>(OPOST | kOutputCaseMapping | ONLCR | OCRNL | ONOCR | ONLRET);
     tio->c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOKE |
-                                           ICANON | ISIG | IEXTEN | XCASE | TOSTOP);
+                                           ICANON | ISIG | IEXTEN | kCanonicalCaseMapping | TOSTOP);
     tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     tio->c_cflag |= CS8 | CLOCAL | CREAD;
     tio->c_cc[VMIN] = 0;
@@ -172,32 +178,18 @@ void release(int fd, bool locked, bool exclusive) {
 
 }  // namespace
 
-SerialGate::SerialGate() = default;
-
-SerialGate::SerialGate(const PortPaths& paths) : paths_(paths) {}
-
-SerialGate::~SerialGate() {
-    Close();
-}
-
-void SerialGate::GetPortsInfo(PortInfo* info) {
-    if (info != nullptr) {
-        fill_port_list(paths_, info);
-    }
-}
-
 bool SerialGate::Open(int port, int baud) {
     Close();
-    const std::string name = port_device_name(port);
+    const std::string path = port_device_path(*paths_, port);
     speed_t speed = 0;
-    if (name.empty() || !speed_for(baud, &speed)) {
+    if (path.empty() || !speed_for(baud, &speed)) {
         return false;
     }
     PortLock lock;
-    if (!lock.take(paths_.lock_dir, name)) {
+    if (!lock.take(paths_->lock_dir, path.substr(path.rfind('/') + 1))) {
         return false;  // a terminal program holds it through its lock file
     }
-    const int fd = open_retrying(paths_.dev_dir + "/" + name);
+    const int fd = open_retrying(path);
     if (fd < 0) {
         return false;
     }
@@ -334,8 +326,4 @@ void SerialGate::DiscardInput() {
     tcflush(port_->fd, TCIFLUSH);
     // A pseudo-terminal may still be handing over bytes the flush missed.
     read_away(port_->fd);
-}
-
-bool SerialGate::IsOpen() const {
-    return port_ != nullptr;
 }

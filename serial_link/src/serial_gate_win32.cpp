@@ -1,4 +1,5 @@
-// SerialGate over the Windows COM ports.
+// SerialGate over the Windows COM ports: Open, Close, Send, Recv and
+// DiscardInput.
 #include <windows.h>
 
 #include <cstdio>
@@ -74,18 +75,6 @@ bool line_present(const SerialGate::Port& port) {
 }
 
 }  // namespace
-
-SerialGate::SerialGate() = default;
-
-SerialGate::SerialGate(const PortPaths& paths) : paths_(paths) {}
-
-SerialGate::~SerialGate() {
-    Close();
-}
-
-void SerialGate::GetPortsInfo(PortInfo* info) {
-    fill_port_list(paths_, info);
-}
 
 bool SerialGate::Open(int port, int baud) {
     Close();
@@ -175,8 +164,4 @@ void SerialGate::DiscardInput() {
     if (port_) {
         PurgeComm(port_->handle, PURGE_RXCLEAR);
     }
-}
-
-bool SerialGate::IsOpen() const {
-    return port_ != nullptr;
 }
