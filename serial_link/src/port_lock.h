@@ -38,8 +38,9 @@ class PortLock {
     // without one where none can be made (the directory is missing or not
     // writable, or a stale or foreign file is in the way, which is left
     // alone). The file is created without following links and without
-    // replacing anything (O_CREAT | O_EXCL | O_NOFOLLOW).
-    bool take(const std::string& lock_dir, const std::string& name);
+    // replacing anything (O_CREAT | O_EXCL | O_NOFOLLOW). On false, *holder
+    // (when not null) gets the holder's PID.
+    bool take(const std::string& lock_dir, const std::string& name, int* holder = nullptr);
 
     // Removes the lock file made by take, provided the file of that name is
     // still the one made and still holds this process's PID. Does nothing

@@ -108,11 +108,14 @@ PortLock& PortLock::operator=(PortLock&& other) noexcept {
     return *this;
 }
 
-bool PortLock::take(const std::string& lock_dir, const std::string& name) {
+bool PortLock::take(const std::string& lock_dir, const std::string& name, int* holder) {
     release();
     const int self = static_cast<int>(getpid());
     const LockFileState found = read_port_lock(lock_dir, name);
     if (found.live && found.pid != self) {
+        if (holder != nullptr) {
+            *holder = found.pid;
+        }
         return false;
     }
     if (found.present) {
@@ -125,7 +128,13 @@ bool PortLock::take(const std::string& lock_dir, const std::string& name) {
         // such directory, no permission) leaves the port unlocked.
         const bool exists = errno == EEXIST;
         const LockFileState now = read_port_lock(lock_dir, name);
-        return !(exists && now.live && now.pid != self);
+        if (exists && now.live && now.pid != self) {
+            if (holder != nullptr) {
+                *holder = now.pid;
+            }
+            return false;
+        }
+        return true;
     }
     char text[16];
     const int length = std::snprintf(text, sizeof text, "%10d\n", self);

@@ -78,7 +78,9 @@ bool line_present(const SerialGate::Port& port) {
 
 bool SerialGate::Open(int port, int baud) {
     Close();
+    open_failure_ = OpenFailure{};
     if (port < 1 || port > PortInfo::kMaxEntries || baud <= 0) {
+        open_failure_.kind = OpenFailure::kNoSuchPort;
         return false;
     }
     // The \\.\ form reaches every port; the bare name works for COM1..COM9 only.
@@ -87,6 +89,7 @@ bool SerialGate::Open(int port, int baud) {
     const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        open_failure_ = OpenFailure{OpenFailure::kSystem, static_cast<int>(GetLastError()), 0};
         return false;
     }
 
@@ -97,6 +100,7 @@ bool SerialGate::Open(int port, int baud) {
     opened->handle = handle;
     opened->saved_state.DCBlength = sizeof(DCB);
     if (!GetCommState(handle, &opened->saved_state)) {
+        open_failure_.kind = OpenFailure::kNotSerial;
         CloseHandle(handle);
         return false;
     }
@@ -105,6 +109,7 @@ bool SerialGate::Open(int port, int baud) {
     set_raw_8n1(state, baud);
     COMMTIMEOUTS timeouts = recv_timeouts();
     if (!SetCommState(handle, &state) || !SetCommTimeouts(handle, &timeouts)) {
+        open_failure_ = OpenFailure{OpenFailure::kSettings, static_cast<int>(GetLastError()), 0};
         SetCommState(handle, &opened->saved_state);
         CloseHandle(handle);
         return false;
