@@ -11,9 +11,10 @@
 
 namespace {
 
-// How long the check of one entry waits for the device's reply. The device
-// answers at once; a reply this late means it has stopped listening.
-constexpr int kCheckReplyBoundMs = 250;
+// Once this many entry checks in a row got no reply, the device has stopped
+// listening: going on would cost a reply bound and an "e" per entry, hours
+// on a large table memory.
+constexpr int kSilentChecksToStop = 16;
 
 // The size of the device's table memory, as the device reports it.
 struct DeviceGeometry {
@@ -35,7 +36,9 @@ std::optional<DeviceGeometry> read_geometry(SerialGate& gate, std::uint8_t& exch
 }
 
 // Sends the clear command for every entry, table by table, with a "." each.
-void clear_entries(SerialGate& gate, std::uint8_t& exchange, const DeviceGeometry& geometry) {
+// Returns false, printing why, when the line was lost; a clear that did not
+// go out gets no dot.
+bool clear_entries(SerialGate& gate, std::uint8_t& exchange, const DeviceGeometry& geometry) {
     for (unsigned t = 0; t < geometry.tables; ++t) {
         for (unsigned e = 0; e < geometry.entries; ++e) {
             stop_if_interrupted(gate);
@@ -43,31 +46,47 @@ void clear_entries(SerialGate& gate, std::uint8_t& exchange, const DeviceGeometr
             send_byte(gate, exchange, static_cast<std::uint8_t>(t + 1), kPauseShortMs);
             send_byte(gate, exchange, static_cast<std::uint8_t>(e), kPauseShortMs);
             send_byte(gate, exchange, 0x00, kPauseLongMs);
+            if (line_lost(gate)) {
+                return false;
+            }
             say(".");
         }
     }
+    return true;
 }
 
 // Checks every entry in the same order, printing "." for a clear entry and
-// "e" for one that is not clear or got no reply. Returns the number of e's.
-int check_entries(SerialGate& gate, std::uint8_t& exchange, const DeviceGeometry& geometry) {
+// "e" for one that is not clear or got no reply. Returns the number of e's,
+// or std::nullopt, printing why, when the line was lost or the device
+// stopped answering.
+std::optional<int> check_entries(SerialGate& gate, std::uint8_t& exchange,
+                                 const DeviceGeometry& geometry) {
     int errors = 0;
+    int silent_in_a_row = 0;
     for (unsigned t = 0; t < geometry.tables; ++t) {
         for (unsigned e = 0; e < geometry.entries; ++e) {
             stop_if_interrupted(gate);
-            // A reply that came after the previous entry's bound is not this
-            // entry's reply.
-            gate.DiscardInput();
             send_byte(gate, exchange, CMD_CHECK_ENTRY, kPauseShortMs);
             send_byte(gate, exchange, static_cast<std::uint8_t>(t + 1), kPauseShortMs);
+            // The device answers only after the whole command: whatever came
+            // before its last byte (a copy of the last reply, say) is not
+            // this entry's reply.
+            gate.DiscardInput();
             send_byte(gate, exchange, static_cast<std::uint8_t>(e), kPauseShortMs);
-            const std::optional<std::uint8_t> reply =
-                recv_reply(gate, exchange, kCheckReplyBoundMs);
+            const std::optional<std::uint8_t> reply = recv_reply(gate, exchange);
+            if (line_lost(gate)) {
+                return std::nullopt;
+            }
+            silent_in_a_row = reply ? 0 : silent_in_a_row + 1;
             if (reply == std::uint8_t{0}) {
                 say(".");
             } else {
                 ++errors;
                 say("e");
+            }
+            if (silent_in_a_row == kSilentChecksToStop) {
+                say("\nError: the device stopped answering.");
+                return std::nullopt;
             }
             pause_ms(kPauseShortMs);
         }
@@ -86,15 +105,23 @@ int run_brisko() {
     say("\n\nErase");
     std::uint8_t exchange = 0;
     const std::optional<DeviceGeometry> geometry = read_geometry(gate, exchange);
+    if (line_lost(gate)) {
+        return 1;
+    }
     if (!geometry) {
         say("\nError: the device did not report its table size.");
         return 1;
     }
-    clear_entries(gate, exchange, *geometry);
+    if (!clear_entries(gate, exchange, *geometry)) {
+        return 1;
+    }
 
     say("\nVerify");
-    const int errors = check_entries(gate, exchange, *geometry);
-    say("\nError %3d ", errors);
+    const std::optional<int> errors = check_entries(gate, exchange, *geometry);
+    if (!errors) {
+        return 1;
+    }
+    say("\nError %3d ", *errors);
 
     gate.Close();
     wait_key();

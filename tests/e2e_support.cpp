@@ -20,6 +20,19 @@ E2eRun run_with_device(const std::string& program, const std::vector<std::string
     run.exit_status = devsim.exit_status;
     run.timed_out = devsim.timed_out;
     run.out = devsim.out;
+    // An echo that comes later than the pause after its sync byte, as a
+    // loaded machine can make the simulated device's, is read by the next
+    // attempt, one dot fewer; the exact dots are the virtual clock's to check.
+    const std::string wait_sync = "\nWait sync ...";
+    if (run.out.compare(0, wait_sync.size(), wait_sync) == 0) {
+        const std::size_t dots =
+            run.out.find_first_not_of('.', wait_sync.size()) - wait_sync.size();
+        if (dots >= 1 && dots <= 20 &&
+            run.out.compare(wait_sync.size() + dots, 8, "found on") == 0) {
+            run.sync_dots = static_cast<int>(dots);
+            run.out.replace(wait_sync.size(), dots, 20, '.');
+        }
+    }
     run.err = devsim.err;
     for (const WireEvent& event : devsim.wire) {
         const WireByte byte{event.ms, event.byte};

@@ -17,9 +17,12 @@ struct WireByte {
 };
 
 struct E2eRun {
-    int exit_status = -1;      // devsim's exit status (the program's); -1 when killed on timeout
-    bool timed_out = false;    // the run took longer than allowed and was killed
-    std::string out;           // the program's standard output
+    int exit_status = -1;    // devsim's exit status (the program's); -1 when killed on timeout
+    bool timed_out = false;  // the run took longer than allowed and was killed
+    // The program's standard output; when discovery found the device, with
+    // its 1 to 20 dots written as 20 (sync_dots holds how many there were).
+    std::string out;
+    int sync_dots = 0;
     std::string err;           // devsim's and the program's standard error
     std::vector<WireByte> rx;  // bytes the device received, in order
     std::vector<WireByte> tx;  // bytes the device sent, in order

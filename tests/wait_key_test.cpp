@@ -476,4 +476,34 @@ TEST(StdoutIsConsole, OnlyATerminalIsAConsole) {
     std::fclose(file);
 }
 
+// On a console each message must show the moment it is said, not when the
+// program ends: the child says one message and then waits for the test.
+TEST(Say, OnAConsoleEachMessageShowsAtOnce) {
+    Terminal term;
+    Pipe go;
+    ASSERT_TRUE(term.ok() && go.read_end >= 0);
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        go.close_write();
+        if (dup2(term.slave, STDOUT_FILENO) < 0)
+            _exit(90);
+        say("%d dots", 3);
+        char byte = 0;
+        (void)!read(go.read_end, &byte, 1);
+        _exit(0);
+    }
+    std::string shown;
+    const auto deadline = Clock::now() + kBound;
+    while (shown.size() < 6 && Clock::now() < deadline) {
+        pollfd pfd{term.master, POLLIN, 0};
+        if (poll(&pfd, 1, 100) == 1)
+            shown += read_available(term.master);
+    }
+    EXPECT_EQ(shown, "3 dots");
+    go.close_write();
+    EXPECT_TRUE(exited_ok(wait_exit(pid)));
+}
+
 }  // namespace

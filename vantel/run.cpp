@@ -11,21 +11,28 @@
 
 namespace {
 
-// A setter is the command byte, then the value's low 8 bits.
-void write_setting(SerialGate& gate, std::uint8_t& exchange, std::uint8_t command,
+// A setter is the command byte, then the value's low 8 bits. Returns false,
+// printing why, when the line was lost.
+bool write_setting(SerialGate& gate, std::uint8_t& exchange, std::uint8_t command,
                    std::int32_t value) {
     stop_if_interrupted(gate);
     send_byte(gate, exchange, command, kPauseLongMs);
     send_byte(gate, exchange, static_cast<std::uint8_t>(value & 0xFF), kPauseLongMs);
+    return !line_lost(gate);
 }
 
 // Reads a setting back and reports it as "<name> verify ok." or "<name>
 // verify error.". A missing reply is an error, whatever value was written.
-void verify_setting(SerialGate& gate, std::uint8_t& exchange, std::uint8_t command,
+// Returns false, printing why instead, when the line was lost.
+bool verify_setting(SerialGate& gate, std::uint8_t& exchange, std::uint8_t command,
                     std::int32_t value, const char* name) {
     const std::optional<std::uint8_t> reply = query_byte(gate, exchange, command);
+    if (line_lost(gate)) {
+        return false;
+    }
     const bool ok = reply.has_value() && *reply == value;
     say("\n%s verify %s.", name, ok ? "ok" : "error");
+    return true;
 }
 
 }  // namespace
@@ -47,17 +54,26 @@ int run_vantel() {
     }
     const ConfigValues& values = config.values;
     std::uint8_t exchange = 0;
-    write_setting(gate, exchange, CMD_SET_PAGER, values.pager);
+    if (!write_setting(gate, exchange, CMD_SET_PAGER, values.pager)) {
+        return 1;
+    }
     say("\nPager writen");
-    write_setting(gate, exchange, CMD_SET_TABLE, values.table);
+    if (!write_setting(gate, exchange, CMD_SET_TABLE, values.table)) {
+        return 1;
+    }
     say("\nTable writen");
-    write_setting(gate, exchange, CMD_SET_PAGER_TO_TABLE, values.pager_to_table);
+    if (!write_setting(gate, exchange, CMD_SET_PAGER_TO_TABLE, values.pager_to_table)) {
+        return 1;
+    }
     say("\nPager_to_table writen");
 
     say("\n\nVerify:");
-    verify_setting(gate, exchange, CMD_GET_PAGER, values.pager, "Pager");
-    verify_setting(gate, exchange, CMD_GET_TABLE, values.table, "Table");
-    verify_setting(gate, exchange, CMD_GET_PAGER_TO_TABLE, values.pager_to_table, "Pager_to_table");
+    if (!verify_setting(gate, exchange, CMD_GET_PAGER, values.pager, "Pager") ||
+        !verify_setting(gate, exchange, CMD_GET_TABLE, values.table, "Table") ||
+        !verify_setting(gate, exchange, CMD_GET_PAGER_TO_TABLE, values.pager_to_table,
+                        "Pager_to_table")) {
+        return 1;
+    }
 
     gate.Close();
     wait_key();

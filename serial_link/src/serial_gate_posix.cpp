@@ -26,8 +26,9 @@
 struct SerialGate::Port {
     int fd = -1;
     int baud = 0;
-    termios saved{};  // the settings found at Open, put back by Close
-    PortLock lock;    // released after the port is closed
+    termios saved{};    // the settings found at Open, put back by Close
+    bool lost = false;  // the system reported the line gone
+    PortLock lock;      // released after the port is closed
 };
 
 namespace {
@@ -48,6 +49,22 @@ bool speed_for(int baud, speed_t* speed) {
     }
     *speed = B9600;
     return true;
+}
+
+// True for the errors with which the system says that the line itself is
+// gone, not just busy: a hung-up or unplugged port.
+bool line_gone_error(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+// True when poll reports the line hung up or failed, without waiting.
+bool hung_up(int fd) {
+    pollfd pfd{fd, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&pfd, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 // Milliseconds the line needs for `bytes` bytes at `baud` (10 bits a byte).
@@ -250,7 +267,7 @@ void SerialGate::Close() {
 }
 
 int SerialGate::Send(const char* buffer, int length) {
-    if (!port_ || buffer == nullptr || length <= 0) {
+    if (!port_ || port_->lost || buffer == nullptr || length <= 0) {
         return 0;
     }
     const int fd = port_->fd;
@@ -279,52 +296,62 @@ int SerialGate::Send(const char* buffer, int length) {
                 break;
             }
             if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                port_->lost = true;
                 break;
             }
             continue;
         }
-        break;  // the device failed or has gone
+        port_->lost = n < 0 && line_gone_error(errno);
+        break;
     }
     return sent;
 }
 
 int SerialGate::Recv(char* buffer, int length) {
-    if (!port_ || buffer == nullptr || length <= 0) {
+    if (!port_ || port_->lost || buffer == nullptr || length <= 0) {
         return 0;
     }
     const int fd = port_->fd;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kRecvWaitMs);
-    // With VMIN and VTIME at 0 an empty read returns 0 rather than EAGAIN,
-    // so the end of the line shows as a poll that reports the port ready
-    // (POLLIN, POLLHUP or POLLERR) followed by a read that still finds
-    // nothing. A pseudo-terminal whose master has gone reads EIO instead.
-    bool reported_ready = false;
-    for (;;) {
-        ssize_t n = read(fd, buffer, static_cast<size_t>(length));
-        if (n > 0) {
-            return static_cast<int>(n);
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if ((n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) || reported_ready) {
-            break;  // the device has gone
-        }
-        const int wait_ms = ms_until(deadline);
-        if (wait_ms == 0) {
-            return 0;
-        }
-        pollfd pfd{fd, POLLIN, 0};
-        int ready = poll(&pfd, 1, wait_ms);
-        if (ready < 0 && errno != EINTR) {
-            break;
-        }
-        reported_ready = ready > 0;
+    ssize_t n;
+    do {
+        n = read(fd, buffer, static_cast<size_t>(length));
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        return static_cast<int>(n);
     }
-    // A vanished device answers at once; sleeping out the wait keeps callers
-    // that loop on Recv from spinning.
-    std::this_thread::sleep_until(deadline);
+    // With VMIN and VTIME at 0 an empty read returns 0 rather than EAGAIN,
+    // and so does a hung-up line: poll tells them apart. A pseudo-terminal
+    // whose master has gone reads EIO instead.
+    port_->lost = n < 0 ? line_gone_error(errno) : hung_up(fd);
     return 0;
+}
+
+bool SerialGate::WaitForInput(int timeout_ms) {
+    if (!port_ || port_->lost) {
+        return false;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        pollfd pfd{port_->fd, POLLIN, 0};
+        const int ready = poll(&pfd, 1, ms_until(deadline));
+        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            port_->lost = true;
+            return false;
+        }
+        if (ready > 0) {
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+        if (ms_until(deadline) == 0) {
+            return false;
+        }
+    }
+}
+
+bool SerialGate::LineLost() const {
+    return port_ && port_->lost;
 }
 
 void SerialGate::DiscardInput() {

@@ -52,10 +52,6 @@ struct OpenFailure {
 
 class SerialGate {
   public:
-    // How long Recv waits for a first byte when none is waiting, in ms.
-    // USB serial adapters hand bytes on up to 16 ms after they arrive.
-    static constexpr int kRecvWaitMs = 30;
-
     // No port is open after construction.
     SerialGate();
     // Closes the open port, if any, restoring its earlier settings.
@@ -102,11 +98,22 @@ class SerialGate {
     int Send(const char* buffer, int length);
 
     // Reads up to `length` bytes into `buffer` and returns how many, never
-    // negative. Returns at once when a byte is waiting; otherwise waits up to
-    // kRecvWaitMs for a first byte and returns 0 when none came. A device
-    // that has gone (hang-up, EOF, I/O error) gives 0 after the same wait.
-    // Returns 0 at once when no port is open. Never spins the CPU.
+    // negative: the bytes already received, or 0 at once when none is
+    // waiting, when no port is open, or when the line is lost. Never waits;
+    // WaitForInput does.
     int Recv(char* buffer, int length);
+
+    // Waits up to `timeout_ms` for a byte to be ready for Recv. Returns true
+    // as soon as one is (at once when one is waiting already), false when the
+    // time passed without one. Returns false at once when no port is open or
+    // the line is lost. Sleeps while it waits: never spins the CPU.
+    bool WaitForInput(int timeout_ms);
+
+    // True once the system has reported that the open port's line itself is
+    // gone: a hang-up, or an I/O error that means the device went away (EIO,
+    // ENXIO, ENODEV on POSIX; a failing handle on Windows, as when a USB
+    // adapter is pulled out). It stays true until the next Open or Close.
+    bool LineLost() const;
 
     // Drops every byte received but not yet read. Does nothing when no port
     // is open.
