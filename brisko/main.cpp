@@ -1,7 +1,40 @@
 // brisko: clears every entry of the paging device's table memory and checks
 // every entry afterwards.
+#include "console/process.h"
 #include "run.h"
 
-int main() {
-    return run_brisko();
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: brisko\n"
+    "\n"
+    "ERASES the paging device's whole table memory: asks the device how many\n"
+    "tables it has and how many entries each holds, clears every entry, then\n"
+    "checks every entry and reports how many did not clear. The device is\n"
+    "found by sending the sync byte FF to each serial port in turn.\n"
+    "\n"
+    "  -h, --help, -?, /?  show this text and exit; no port is touched\n"
+    "  --version           show the version and exit\n"
+    "\n"
+    "Ctrl+C during a run stops it after the command in flight.\n"
+    "Full manual: man brisko\n";
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    open_standard_streams();
+    switch (read_command_line(argc, argv)) {
+        case CommandLine::kHelp:
+            print_usage(kUsage);
+            return 0;
+        case CommandLine::kVersion:
+            print_version("brisko");
+            return 0;
+        case CommandLine::kRun:
+            break;
+    }
+    install_interrupt_handlers();
+    const int status = run_brisko();
+    end_if_interrupted();
+    return status;
 }

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "console/console.h"
+#include "serial_link/interruption.h"
 #include "serial_link/serial_link.h"
 
 namespace {
@@ -40,6 +41,7 @@ std::optional<DeviceGeometry> read_geometry(SerialGate& gate, std::uint8_t& exch
 bool clear_entries(SerialGate& gate, std::uint8_t& exchange, const DeviceGeometry& geometry) {
     for (unsigned t = 0; t < geometry.tables; ++t) {
         for (unsigned e = 0; e < geometry.entries; ++e) {
+            stop_if_interrupted(gate);
             send_byte(gate, exchange, CMD_CLEAR_ENTRY, kPauseShortMs);
             send_byte(gate, exchange, static_cast<std::uint8_t>(t + 1), kPauseShortMs);
             send_byte(gate, exchange, static_cast<std::uint8_t>(e), kPauseShortMs);
@@ -63,6 +65,7 @@ std::optional<int> check_entries(SerialGate& gate, std::uint8_t& exchange,
     int silent_in_a_row = 0;
     for (unsigned t = 0; t < geometry.tables; ++t) {
         for (unsigned e = 0; e < geometry.entries; ++e) {
+            stop_if_interrupted(gate);
             send_byte(gate, exchange, CMD_CHECK_ENTRY, kPauseShortMs);
             send_byte(gate, exchange, static_cast<std::uint8_t>(t + 1), kPauseShortMs);
             // The device answers only after the whole command: whatever came

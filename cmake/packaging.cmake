@@ -5,10 +5,10 @@
 #   cmake --install BUILD --component programs    vantel and brisko only
 #   cmake --install BUILD --component simulator   devsim only
 #   cpack --config BUILD/CPackConfig.cmake        the packages:
-#     Linux:   pager-tools_<version>_<arch>.deb          (vantel, brisko)
+#     Linux:   pager-tools_<version>_<arch>.deb          (vantel, brisko, pager-ports)
 #              pager-tools-devsim_<version>_<arch>.deb   (the device simulator)
 #     Windows (mingw-w64 cross build): pager-tools-<version>-win64.zip, holding
-#              vantel.exe and brisko.exe
+#              vantel.exe, brisko.exe and pager-ports.exe
 #
 # Included at the end of the top-level CMakeLists.txt, after every target
 # exists. Needs GNUInstallDirs.
@@ -25,7 +25,8 @@ else()
   set(PAGER_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
 endif()
 
-install(TARGETS vantel brisko RUNTIME DESTINATION ${PAGER_INSTALL_BINDIR} COMPONENT programs)
+install(TARGETS vantel brisko pager-ports RUNTIME DESTINATION ${PAGER_INSTALL_BINDIR}
+        COMPONENT programs)
 if(TARGET devsim)
   install(TARGETS devsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT simulator)
 endif()
@@ -33,7 +34,7 @@ endif()
 # Manual pages, gzipped as Debian wants them when gzip is there. Windows gets
 # none: its users have no man.
 if(NOT WIN32)
-  set(pager_man_programs vantel.1 brisko.1)
+  set(pager_man_programs vantel.1 brisko.1 pager-ports.1)
   set(pager_man_simulator)
   if(TARGET devsim)
     set(pager_man_simulator devsim.1)
@@ -76,14 +77,16 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_SOURCE_IGNORE_FILES "/[.]git/" "/build[^/]*/" "/[.]cache/")
 
-set(CPACK_COMPONENT_PROGRAMS_DISPLAY_NAME "vantel and brisko")
+set(CPACK_COMPONENT_PROGRAMS_DISPLAY_NAME "vantel, brisko and pager-ports")
 set(PAGER_PROGRAMS_DESCRIPTION
     "Set up and service paging devices attached by a serial line
 vantel reads the three settings pager, table and pager_to_table from
 config.txt, checks them, stores them in a paging device and reads each one
 back. brisko clears every entry of the device's table memory and checks
 every entry afterwards. Both find the device by themselves on the serial
-ports (RS-232 or USB serial adapters) and talk to it at 9600 baud, 8N1.")
+ports (RS-232 or USB serial adapters) and talk to it at 9600 baud, 8N1.
+pager-ports lists the serial ports in the order they try them and says why
+each is or is not usable.")
 set(CPACK_COMPONENT_SIMULATOR_DISPLAY_NAME "devsim, the paging device simulator")
 set(PAGER_SIMULATOR_DESCRIPTION
     "Simulated paging device for vantel and brisko

@@ -18,7 +18,7 @@
 namespace {
 
 ConfigRead values(std::int32_t pager, std::int32_t table, std::int32_t pager_to_table) {
-    return ConfigRead{{pager, table, pager_to_table}, 3, true};
+    return ConfigRead{{pager, table, pager_to_table}, 3, true, ""};
 }
 
 // Runs check_config in a child with no controlling terminal, so that the key
@@ -79,6 +79,37 @@ TEST_F(ConfigFile, FifoIsNotOpenedForEver) {
     const ConfigRead got = read_config();
     EXPECT_FALSE(got.opened);
     EXPECT_EQ(got.values_read, 0);
+}
+
+TEST_F(ConfigFile, RefusedFileIsReportedWithTheSystemsReason) {
+    std::FILE* file = std::fopen("config.txt", "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs("1 2 3", file);
+    std::fclose(file);
+    ASSERT_EQ(chmod("config.txt", 0), 0);
+    // Root reads any file: the check runs as nobody then.
+    std::fflush(stdout);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(2);
+        }
+        const std::string message = config_error_message(read_config());
+        const ssize_t n = write(out[1], message.data(), message.size());
+        _exit(n < 0 ? 3 : 0);
+    }
+    close(out[1]);
+    char buffer[256];
+    const ssize_t n = read(out[0], buffer, sizeof buffer);
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(std::string(buffer, n > 0 ? static_cast<std::size_t>(n) : 0),
+              "\n Error: cannot read config.txt: Permission denied");
 }
 
 }  // namespace

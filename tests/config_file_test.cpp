@@ -38,16 +38,38 @@ TEST_F(ConfigFile, ReadsTheFileAsText) {
     EXPECT_EQ(got.values.pager_to_table, 7);
 }
 
-TEST_F(ConfigFile, EmptyAndHugeFiles) {
+TEST_F(ConfigFile, FilesOfAnyLengthAreReadToTheirThirdValue) {
     write_file("");
     ConfigRead got = read_config();
     EXPECT_TRUE(got.opened);
     EXPECT_EQ(got.values_read, 0);
 
-    write_file("1 2 3 " + std::string(4 * kConfigReadLimit, '9'));
+    // A number across the reader's 64 KiB steps.
+    write_file(std::string(65534, ' ') + "250 99 250");
     got = read_config();
     EXPECT_EQ(got.values_read, 3);
-    EXPECT_EQ(got.values.pager_to_table, 3);
+    EXPECT_EQ(got.values.pager, 250);
+
+    // 100 MB of white space, with line ends split across the steps.
+    {
+        std::FILE* file = std::fopen("config.txt", "wb");
+        ASSERT_NE(file, nullptr);
+        std::fputc(' ', file);
+        std::string crlf(1 << 20, '\n');
+        for (std::size_t i = 0; i < crlf.size(); i += 2) {
+            crlf[i] = '\r';
+        }
+        for (int mb = 0; mb < 100; ++mb) {
+            std::fwrite(crlf.data(), 1, crlf.size(), file);
+        }
+        std::fputs("1 2 250 ", file);
+        std::fclose(file);
+    }
+    got = read_config();
+    EXPECT_EQ(got.values_read, 3);
+    EXPECT_EQ(got.values.pager, 1);
+    EXPECT_EQ(got.values.table, 2);
+    EXPECT_EQ(got.values.pager_to_table, 250);
 }
 
 }  // namespace

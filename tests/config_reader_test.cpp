@@ -114,7 +114,7 @@ TEST(ParseConfig, ReadingStopsAtAWordOrTheEnd) {
 }
 
 ConfigRead values(std::int32_t pager, std::int32_t table, std::int32_t pager_to_table) {
-    return ConfigRead{{pager, table, pager_to_table}, 3, true};
+    return ConfigRead{{pager, table, pager_to_table}, 3, true, ""};
 }
 
 TEST(ConfigErrorMessage, LimitsInOrder) {
@@ -137,10 +137,11 @@ TEST(ConfigErrorMessage, LimitsInOrder) {
         {values(1, 100, -1), "\n Error: table = 100 must be less 99"},
         {values(0, -1, 999), "\n Error: table = -1 must be 0 or more"},
         // Settings not read come before any limit.
-        {ConfigRead{{0, 0, 0}, 0, true}, "\n Error: cannot read pager from config.txt"},
-        {ConfigRead{{300, 0, 0}, 1, true}, "\n Error: cannot read table from config.txt"},
-        {ConfigRead{{1, 2, 0}, 2, true}, "\n Error: cannot read pager_to_table from config.txt"},
-        {ConfigRead{{0, 0, 0}, 0, false}, "\n Error: cannot read pager from config.txt"},
+        {ConfigRead{{0, 0, 0}, 0, true, ""}, "\n Error: cannot read pager from config.txt"},
+        {ConfigRead{{300, 0, 0}, 1, true, ""}, "\n Error: cannot read table from config.txt"},
+        {ConfigRead{{1, 2, 0}, 2, true, ""},
+         "\n Error: cannot read pager_to_table from config.txt"},
+        {ConfigRead{{0, 0, 0}, 0, false, ""}, "\n Error: cannot read pager from config.txt"},
     };
     for (const Case& c : cases) {
         const ConfigValues& v = c.config.values;

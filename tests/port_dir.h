@@ -1,5 +1,5 @@
-// A throw-away /dev and /sys/class/tty for SerialGate, so a test decides
-// which ports the machine has.
+// A throw-away /dev, /sys/class/tty and lock directory for SerialGate, so a
+// test decides which ports the machine has and which are locked.
 #pragma once
 
 #include <stdlib.h>
@@ -18,6 +18,7 @@ class PortDir {
         root_ = mkdtemp(tmpl);
         std::filesystem::create_directories(root_ / "dev");
         std::filesystem::create_directories(root_ / "sys");
+        std::filesystem::create_directories(root_ / "lock");
     }
     ~PortDir() {
         std::error_code ignored;
@@ -27,7 +28,12 @@ class PortDir {
     PortDir& operator=(const PortDir&) = delete;
 
     PortPaths paths() const {
-        return PortPaths{(root_ / "dev").string(), (root_ / "sys").string()};
+        return PortPaths{(root_ / "dev").string(), (root_ / "sys").string(),
+                         (root_ / "lock").string()};
+    }
+    // The UUCP lock file of device `name`.
+    std::filesystem::path lock(const std::string& name) const {
+        return root_ / "lock" / ("LCK.." + name);
     }
     std::filesystem::path dev(const std::string& name) const { return root_ / "dev" / name; }
 

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -309,6 +311,84 @@ TEST_F(GateLine, ALineAnotherProgramHoldsIsRefused) {
     EXPECT_FALSE(gate.Open(kUsb0, 9600));
     close(holder);
     EXPECT_TRUE(gate.Open(kUsb0, 9600));
+}
+
+std::string read_text(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string hdb_lock(int pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", pid);
+    return text;
+}
+
+// The PID of a process that has ended.
+int ended_pid() {
+    const pid_t child = fork();
+    if (child == 0) {
+        _exit(0);
+    }
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST_F(GateLine, UucpLockFiles) {
+    const std::filesystem::path lock = dir.lock("ttyUSB0");
+    SerialGateAt gate(dir.paths());
+    {
+        SCOPED_TRACE("none: made while the port is held, removed on Close");
+        ASSERT_TRUE(gate.Open(kUsb0, 9600));
+        EXPECT_EQ(read_text(lock), hdb_lock(getpid()));
+        gate.Close();
+        EXPECT_FALSE(std::filesystem::exists(lock));
+    }
+    {
+        SCOPED_TRACE("a running process's: the port is not opened");
+        std::ofstream(lock) << hdb_lock(getppid());
+        EXPECT_FALSE(gate.Open(kUsb0, 9600));
+        EXPECT_EQ(exclusive_flag(pty.slave), 0) << "the port was opened";
+        EXPECT_EQ(read_text(lock), hdb_lock(getppid()));
+    }
+    {
+        SCOPED_TRACE("stale: ignored and left alone");
+        const int gone = ended_pid();
+        std::ofstream(lock) << hdb_lock(gone);
+        ASSERT_TRUE(gate.Open(kUsb0, 9600));
+        gate.Close();
+        EXPECT_EQ(read_text(lock), hdb_lock(gone));
+        std::filesystem::remove(lock);
+    }
+    {
+        SCOPED_TRACE("a link planted in its place is neither followed nor removed");
+        const std::filesystem::path target = dir.dev("..") / "planted";
+        std::filesystem::create_symlink(target, lock);
+        ASSERT_TRUE(gate.Open(kUsb0, 9600));
+        gate.Close();
+        EXPECT_FALSE(std::filesystem::exists(target));
+        std::ofstream(target) << hdb_lock(getppid());
+        ASSERT_TRUE(gate.Open(kUsb0, 9600));
+        gate.Close();
+        EXPECT_EQ(read_text(target), hdb_lock(getppid()));
+        EXPECT_TRUE(std::filesystem::is_symlink(lock));
+        std::filesystem::remove(lock);
+    }
+    {
+        SCOPED_TRACE("another program's lock put in place of ours stays");
+        ASSERT_TRUE(gate.Open(kUsb0, 9600));
+        const std::filesystem::path theirs = dir.lock("theirs");
+        std::ofstream(theirs) << hdb_lock(getppid());
+        std::filesystem::rename(theirs, lock);
+        gate.Close();
+        EXPECT_EQ(read_text(lock), hdb_lock(getppid()));
+        std::filesystem::remove(lock);
+    }
+    {
+        SCOPED_TRACE("no lock directory: the port is used all the same");
+        std::filesystem::remove(dir.lock("").parent_path());
+        EXPECT_TRUE(gate.Open(kUsb0, 9600));
+    }
 }
 
 // Every way Open can fail leaves the gate quiet, the line untouched and no

@@ -16,10 +16,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
 #include "console/console.h"
+#include "console/process.h"
 #include "pty_pair.h"
 
 namespace {
@@ -106,6 +108,8 @@ struct ChildSetup {
     int out = -1;  // becomes standard output
     int in = -1;   // becomes standard input when set
     bool ignore_hangup = false;
+    bool interruptible = false;  // as the programs run: handlers, and death by the signal after
+    bool background = false;     // in a process group of its own, not the terminal's foreground
 };
 
 pid_t start_waiter(Terminal& term, const ChildSetup& setup) {
@@ -131,8 +135,27 @@ pid_t start_waiter(Terminal& term, const ChildSetup& setup) {
         _exit(93);
     if (setup.ignore_hangup)
         signal(SIGHUP, SIG_IGN);
+    if (setup.background) {
+        // A job of its own, as a shell starts "program &"; its parent reports
+        // a stop by SIGTTOU or SIGTTIN as exit status 95.
+        const pid_t job = fork();
+        if (job > 0) {
+            int status = 0;
+            waitpid(job, &status, WUNTRACED);
+            if (WIFSTOPPED(status)) {
+                kill(job, SIGKILL);
+                _exit(95);
+            }
+            _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 96);
+        }
+        setpgid(0, 0);
+    }
+    if (setup.interruptible)
+        install_interrupt_handlers();
     wait_key();
     std::fflush(stdout);
+    if (setup.interruptible)
+        end_if_interrupted();
     _exit(0);
 }
 
@@ -384,6 +407,53 @@ TEST(WaitKey, HangUpEndsTheWait) {
     term.close_master();
     int status = wait_exit(pid);
     EXPECT_TRUE(exited_ok(status)) << describe(status);
+}
+
+TEST(WaitKey, TermAndHupRestoreTheTerminalAndEndTheProcessByTheSignal) {
+    for (int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        Terminal term;
+        Pipe out;
+        ASSERT_TRUE(term.ok() && out.read_end >= 0);
+        const termios before = settings(term.slave);
+        pid_t pid = start_waiter(term, {.out = out.write_end, .interruptible = true});
+        ASSERT_GT(pid, 0);
+        out.close_write();
+        ASSERT_TRUE(wait_raw(term.slave));
+        kill(pid, sig);
+        int status = wait_exit(pid);
+        EXPECT_TRUE(status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == sig)
+            << describe(status);
+        expect_same_settings(before, settings(term.slave));
+        EXPECT_EQ(read_available(out.read_end), kPrompt);
+    }
+}
+
+TEST(WaitKey, CtrlCIsAKeyWhenTheProgramHandlesInterrupts) {
+    Terminal term;
+    Pipe out;
+    ASSERT_TRUE(term.ok() && out.read_end >= 0);
+    pid_t pid = start_waiter(term, {.out = out.write_end, .interruptible = true});
+    ASSERT_GT(pid, 0);
+    out.close_write();
+    ASSERT_TRUE(wait_raw(term.slave));
+    write_all(term.master, "\x03");
+    int status = wait_exit(pid);
+    EXPECT_TRUE(exited_ok(status)) << describe(status);
+}
+
+TEST(WaitKey, BackgroundJobEndsTheWaitAtOnceWithoutBeingStopped) {
+    Terminal term;
+    Pipe out;
+    ASSERT_TRUE(term.ok() && out.read_end >= 0);
+    const termios before = settings(term.slave);
+    pid_t pid = start_waiter(term, {.out = out.write_end, .background = true});
+    ASSERT_GT(pid, 0);
+    out.close_write();
+    int status = wait_exit(pid);
+    EXPECT_TRUE(exited_ok(status)) << describe(status);
+    EXPECT_EQ(read_available(out.read_end), kPrompt);
+    expect_same_settings(before, settings(term.slave));
 }
 
 TEST(StdoutIsConsole, OnlyATerminalIsAConsole) {

@@ -1,7 +1,9 @@
 #include "config.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -14,15 +16,46 @@ constexpr int kMaxNumberChars = 15;
 
 constexpr int kEndOfText = -1;
 
+// How much of the file is held at a time: the file may be of any length.
+constexpr std::size_t kChunk = 64 * 1024;
+
 // Walks the file's bytes as text: CR LF reads as a single LF, and a 1A byte
-// (Ctrl-Z) ends the text.
+// (Ctrl-Z) ends the text. The bytes are either all in memory (`file` null)
+// or read from `file` a chunk at a time into `buffer`, so that a file of any
+// length is read whole in constant memory.
 struct TextCursor {
     const unsigned char* pos;
     const unsigned char* end;
+    std::FILE* file = nullptr;
+    unsigned char* buffer = nullptr;  // kChunk bytes, when reading a file
+    int read_error = 0;               // errno of a read that failed
+
+    // Makes sure the two bytes at pos that peek() looks at are held, unless
+    // the file ends first. Bytes already held move to the buffer's start.
+    void fill() {
+        if (file == nullptr || end - pos >= 2) {
+            return;
+        }
+        const std::size_t held = static_cast<std::size_t>(end - pos);
+        std::memmove(buffer, pos, held);
+        pos = buffer;
+        end = buffer + held;
+        while (end - pos < 2) {
+            const std::size_t got = std::fread(buffer + (end - pos), 1,
+                                               kChunk - static_cast<std::size_t>(end - pos), file);
+            if (got == 0) {
+                read_error = std::ferror(file) != 0 ? (errno != 0 ? errno : EIO) : 0;
+                file = nullptr;  // the end of the file, or a failed read
+                return;
+            }
+            end += got;
+        }
+    }
 
     bool at_crlf() const { return pos[0] == '\r' && end - pos >= 2 && pos[1] == '\n'; }
 
-    int peek() const {
+    int peek() {
+        fill();
         if (pos == end || *pos == 0x1A) {
             return kEndOfText;
         }
@@ -146,12 +179,11 @@ constexpr SettingRule kRules[3] = {
 
 }  // namespace
 
-ConfigRead parse_config(const unsigned char* data, std::size_t size) {
-    ConfigRead result{{0, 0, 0}, 0, true};
-    if (data == nullptr) {
-        return result;
-    }
-    TextCursor cursor{data, data + size};
+namespace {
+
+// Reads the three values at the cursor into a fresh result.
+ConfigRead scan_values(TextCursor& cursor) {
+    ConfigRead result{{0, 0, 0}, 0, true, ""};
     std::int32_t* const slots[3] = {&result.values.pager, &result.values.table,
                                     &result.values.pager_to_table};
     for (std::int32_t* slot : slots) {
@@ -163,37 +195,51 @@ ConfigRead parse_config(const unsigned char* data, std::size_t size) {
     return result;
 }
 
+ConfigRead refused(const std::string& reason) {
+    return ConfigRead{{0, 0, 0}, 0, false, reason};
+}
+
+}  // namespace
+
+ConfigRead parse_config(const unsigned char* data, std::size_t size) {
+    if (data == nullptr) {
+        return ConfigRead{{0, 0, 0}, 0, true, ""};
+    }
+    TextCursor cursor{data, data + size};
+    return scan_values(cursor);
+}
+
 ConfigRead read_config() {
-    const ConfigRead unread{{0, 0, 0}, 0, false};
     // Only a regular file is read: opening a FIFO or a device of that name
     // could block for ever.
     std::error_code error;
-    if (!std::filesystem::is_regular_file("config.txt", error)) {
-        return unread;
+    const std::filesystem::file_status status = std::filesystem::status("config.txt", error);
+    if (error) {
+        return refused(error.message());
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        return refused("");
     }
     std::FILE* file = std::fopen("config.txt", "rb");
     if (file == nullptr) {
-        return unread;
+        return refused(std::strerror(errno));
     }
-    std::vector<unsigned char> bytes(kConfigReadLimit);
-    std::size_t size = 0;
-    while (size < bytes.size()) {
-        const std::size_t got = std::fread(bytes.data() + size, 1, bytes.size() - size, file);
-        if (got == 0) {
-            break;
-        }
-        size += got;
-    }
-    // A file that cannot be read to its end is not half-read.
-    const bool failed = std::ferror(file) != 0;
+    std::vector<unsigned char> buffer(kChunk);
+    TextCursor cursor{buffer.data(), buffer.data(), file, buffer.data()};
+    errno = 0;
+    ConfigRead result = scan_values(cursor);
     std::fclose(file);
-    if (failed) {
-        return unread;
+    // A file that cannot be read up to its third value is not half-read.
+    if (cursor.read_error != 0) {
+        return refused(std::strerror(cursor.read_error));
     }
-    return parse_config(bytes.data(), size);
+    return result;
 }
 
 std::string config_error_message(const ConfigRead& config) {
+    if (!config.opened && !config.reason.empty()) {
+        return "\n Error: cannot read config.txt: " + config.reason;
+    }
     if (!config.opened || config.values_read < 3) {
         const int first_unread = config.opened && config.values_read > 0 ? config.values_read : 0;
         return std::string("\n Error: cannot read ") + kRules[first_unread].name +

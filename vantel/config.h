@@ -23,11 +23,13 @@ inline constexpr std::int32_t kPagerToTableMax = 250;
 // `values_read` counts the settings read, in file order (0..3): a setting
 // that is not counted and every setting after it hold 0. `opened` is false
 // when "config.txt" could not be opened and read as a file (a directory of
-// that name, say); `values_read` is then 0.
+// that name, say); `values_read` is then 0, and `reason` holds the system's
+// reason ("Permission denied") when the system refused to open or read it.
 struct ConfigRead {
     ConfigValues values;
     int values_read;
     bool opened;
+    std::string reason;
 };
 
 // Reads up to three integers from the bytes of a configuration file. Pure:
@@ -54,22 +56,19 @@ ConfigRead parse_config(const unsigned char* data, std::size_t size);
 // failure of the test counts as missing.
 bool config_exists();
 
-// Longest stretch of "config.txt" that read_config looks at; bytes after it
-// read as the end of the file.
-inline constexpr std::size_t kConfigReadLimit = 64 * 1024;
-
 // Opens "config.txt" in the current working directory in binary mode, reads
-// at most its first kConfigReadLimit bytes, closes it and parses them with
-// parse_config. The file is open only inside this call. When it cannot be
-// opened or read (a directory, no permission), returns `opened` false and no
-// values read.
+// it as parse_config does, up to its third value however far into the file
+// that lies, in constant memory, and closes it. The file is open only inside
+// this call. When it is not a regular file, or the system refuses to open or
+// read it, returns `opened` false, no values read, and the system's reason.
 ConfigRead read_config();
 
 // The message check_config prints for `config`, or "" when every setting was
 // read and lies within 0..its maximum. The checks apply in this order and only
 // the first failure yields a message:
-//  1. a setting that was not read: "\n Error: cannot read <name> from
-//     config.txt", naming the first setting not read;
+//  1. a file the system refused to open or read: "\n Error: cannot read
+//     config.txt: <reason>"; a setting that was not read: "\n Error: cannot
+//     read <name> from config.txt", naming the first setting not read;
 //  2. for pager, table and pager_to_table in turn, each checked fully before
 //     the next: a negative value, "\n Error: <name> = %d must be 0 or more",
 //     then a value over the maximum, "\n Error: pager = %d must be less 250",

@@ -1,7 +1,40 @@
 // vantel: stores the three settings from "config.txt" in the paging device
 // and reads each one back.
+#include "console/process.h"
 #include "run.h"
 
-int main() {
-    return run_vantel();
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: vantel\n"
+    "\n"
+    "Stores the three settings in config.txt (pager, table, pager_to_table) in\n"
+    "the paging device and reads each one back. This changes the device's\n"
+    "settings. The device is found by sending the sync byte FF to each serial\n"
+    "port in turn; config.txt is read from the current directory.\n"
+    "\n"
+    "  -h, --help, -?, /?  show this text and exit; no port is touched\n"
+    "  --version           show the version and exit\n"
+    "\n"
+    "Ctrl+C during a run stops it after the command in flight.\n"
+    "Full manual: man vantel\n";
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    open_standard_streams();
+    switch (read_command_line(argc, argv)) {
+        case CommandLine::kHelp:
+            print_usage(kUsage);
+            return 0;
+        case CommandLine::kVersion:
+            print_version("vantel");
+            return 0;
+        case CommandLine::kRun:
+            break;
+    }
+    install_interrupt_handlers();
+    const int status = run_vantel();
+    end_if_interrupted();
+    return status;
 }

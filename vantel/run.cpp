@@ -6,6 +6,7 @@
 
 #include "config.h"
 #include "console/console.h"
+#include "serial_link/interruption.h"
 #include "serial_link/serial_link.h"
 
 namespace {
@@ -14,6 +15,7 @@ namespace {
 // printing why, when the line was lost.
 bool write_setting(SerialGate& gate, std::uint8_t& exchange, std::uint8_t command,
                    std::int32_t value) {
+    stop_if_interrupted(gate);
     send_byte(gate, exchange, command, kPauseLongMs);
     send_byte(gate, exchange, static_cast<std::uint8_t>(value & 0xFF), kPauseLongMs);
     return !line_lost(gate);

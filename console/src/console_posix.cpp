@@ -3,14 +3,17 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <initializer_list>
 
 #include "console/console.h"
 #include "console/deadline.h"
+#include "console/process.h"
 
 namespace {
 
@@ -23,6 +26,10 @@ constexpr int kKeyGapMs = 50;
 constexpr int kMaxSequence = 32;
 
 constexpr unsigned char kEsc = 0x1b;
+
+// The signal mask to wait with: the one the wait found, under which the
+// interrupt signals blocked during the wait can come in.
+sigset_t wait_mask;
 
 // Opens the controlling terminal, read-write if it can, else read-only.
 // Returns -1 when the process has none or it cannot be opened.
@@ -43,7 +50,7 @@ int open_terminal() {
 // bound (blocking in poll, never spinning); otherwise the wait ends after
 // timeout_ms on the steady clock. Returns 1 with the byte in *byte, 0 when the
 // time ran out, -1 when the terminal cannot be read (error, hang-up, end of
-// input).
+// input) or an interruption came.
 int read_byte(int fd, int timeout_ms, unsigned char* byte) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -52,8 +59,14 @@ int read_byte(int fd, int timeout_ms, unsigned char* byte) {
         if (timeout_ms >= 0) {
             wait_ms = ms_until(deadline);
         }
+        // The interrupt signals are blocked outside ppoll, so one that comes
+        // just before it still wakes it.
+        if (interrupt_requested()) {
+            return -1;
+        }
+        const timespec timeout{wait_ms / 1000, (wait_ms % 1000) * 1000000L};
         pollfd pfd{fd, POLLIN, 0};
-        int ready = poll(&pfd, 1, wait_ms);
+        int ready = ppoll(&pfd, 1, wait_ms < 0 ? nullptr : &timeout, &wait_mask);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -137,6 +150,21 @@ void read_escape_rest(int fd, bool with_alt) {
     }
 }
 
+// Blocks the interrupt signals for the key wait, keeping in wait_mask the
+// mask to wait under; restore_signals puts the old mask back.
+void block_signals() {
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&interrupts, signal);
+    }
+    sigprocmask(SIG_BLOCK, &interrupts, &wait_mask);
+}
+
+void restore_signals() {
+    sigprocmask(SIG_SETMASK, &wait_mask, nullptr);
+}
+
 }  // namespace
 
 bool stdout_is_console() {
@@ -144,6 +172,10 @@ bool stdout_is_console() {
 }
 
 void wait_key() {
+    // An interrupted run ends without a prompt.
+    if (interrupt_requested()) {
+        return;
+    }
     say("\nPress any key ...");
     std::fflush(stdout);
 
@@ -152,10 +184,14 @@ void wait_key() {
         return;
     }
     termios saved{};
-    if (tcgetattr(fd, &saved) != 0) {
+    // A process outside the terminal's foreground process group (a
+    // background job) would be stopped by reading the terminal or changing
+    // its settings; it cannot have the key, so its wait ends at once.
+    if (tcgetpgrp(fd) != getpgrp() || tcgetattr(fd, &saved) != 0) {
         close(fd);
         return;
     }
+    block_signals();
     // Raw for the wait: no echo, no line editing, Ctrl+C, Ctrl+Z, Ctrl+\,
     // Ctrl+V, Ctrl+S and Ctrl+Q arrive as keys, and Enter is not dropped.
     // TCSANOW keeps keys typed earlier; in line mode they were held for the
@@ -170,6 +206,7 @@ void wait_key() {
         set = tcsetattr(fd, TCSANOW, &raw);
     } while (set != 0 && errno == EINTR);
     if (set != 0) {
+        restore_signals();
         close(fd);
         return;
     }
@@ -187,4 +224,5 @@ void wait_key() {
         set = tcsetattr(fd, TCSANOW, &saved);
     } while (set != 0 && errno == EINTR);
     close(fd);
+    restore_signals();
 }

@@ -3,8 +3,11 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "console/console.h"
+#include "console/process.h"
+#include "interrupt_win32.h"
 #include "key_event_win32.h"
 
 namespace {
@@ -58,12 +61,20 @@ BOOL WINAPI break_ends_key_wait(DWORD type) {
     return FALSE;
 }
 
-// Blocks until a key press that ends the wait, or until the console cannot
-// be read any more.
+// Blocks until a key press that ends the wait, an interruption (the console
+// window closed), or until the console cannot be read any more.
 void wait_for_key_press(HANDLE input) {
-    const HANDLE waits[2] = {input, key_break_event};
-    const DWORD wait_count = key_break_event != nullptr ? 2 : 1;
+    HANDLE waits[3] = {input};
+    DWORD wait_count = 1;
+    for (HANDLE other : {key_break_event, interrupt_event()}) {
+        if (other != nullptr) {
+            waits[wait_count++] = other;
+        }
+    }
     for (;;) {
+        if (interrupt_requested()) {
+            return;
+        }
         // The input handle is signalled while events are queued, so this
         // sleeps until there is something to read.
         if (WaitForMultipleObjects(wait_count, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
@@ -101,6 +112,10 @@ bool stdout_is_console() {
 }
 
 void wait_key() {
+    // An interrupted run ends without a prompt.
+    if (interrupt_requested()) {
+        return;
+    }
     say("\nPress any key ...");
     std::fflush(stdout);
 

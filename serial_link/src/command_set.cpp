@@ -1,4 +1,5 @@
 #include "console/console.h"
+#include "serial_link/interruption.h"
 #include "serial_link/serial_link.h"
 
 void send_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t value, int pause) {
@@ -14,6 +15,7 @@ void send_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t value, int
 
 std::optional<std::uint8_t> query_byte(SerialGate& gate, std::uint8_t& exchange,
                                        std::uint8_t command) {
+    stop_if_interrupted(gate);
     // The device answers only after the whole command, here its one byte:
     // whatever came before it is not the answer.
     gate.DiscardInput();

@@ -1,12 +1,14 @@
 #include "discovery.h"
 
 #include "console/console.h"
+#include "serial_link/interruption.h"
 #include "serial_link/serial_link.h"
 
 int probe_port(SerialGate& gate) {
     char buffer = 0;
     int echoes = 0;
     for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
+        stop_if_interrupted(gate);
         buffer = static_cast<char>(CMD_SYNC);
         gate.Send(&buffer, 1);
         pause_ms(kPauseLongMs);

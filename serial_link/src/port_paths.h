@@ -8,11 +8,12 @@
 
 #include "serial_link/serial_gate.h"
 
-// Linux: the device nodes and the kernel's tty descriptions. Windows ignores
-// both and asks the system.
+// Linux: the device nodes, the kernel's tty descriptions and the UUCP lock
+// files. Windows ignores them and asks the system.
 struct PortPaths {
     std::string dev_dir = "/dev";                // holds ttyS<k>, ttyUSB<k>, ttyACM<k>, ttyAMA<k>
     std::string sys_tty_dir = "/sys/class/tty";  // holds ttyS<k>/type
+    std::string lock_dir = "/var/lock";          // holds UUCP lock files LCK..<name>
 };
 
 // A SerialGate that lists and opens the ports found under `paths`.

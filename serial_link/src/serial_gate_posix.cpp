@@ -17,9 +17,11 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "console/deadline.h"
 #include "port_list.h"
+#include "port_lock.h"
 #include "serial_link/serial_gate.h"
 
 struct SerialGate::Port {
@@ -27,6 +29,7 @@ struct SerialGate::Port {
     int baud = 0;
     termios saved{};    // the settings found at Open, put back by Close
     bool lost = false;  // the system reported the line gone
+    PortLock lock;      // released after the port is closed
 };
 
 namespace {
@@ -185,27 +188,38 @@ void release(int fd, bool locked, bool exclusive) {
 
 bool SerialGate::Open(int port, int baud) {
     Close();
+    open_failure_ = OpenFailure{};
     const std::string path = port_device_path(*paths_, port);
     speed_t speed = 0;
     if (path.empty() || !speed_for(baud, &speed)) {
+        open_failure_.kind = OpenFailure::kNoSuchPort;
         return false;
+    }
+    PortLock lock;
+    if (!lock.take(paths_->lock_dir, path.substr(path.rfind('/') + 1), &open_failure_.pid)) {
+        open_failure_.kind = OpenFailure::kLockFile;
+        return false;  // a terminal program holds it through its lock file
     }
     const int fd = open_retrying(path);
     if (fd < 0) {
+        open_failure_ = OpenFailure{OpenFailure::kSystem, errno, 0};
         return false;
     }
     termios saved{};
     if (!isatty(fd) || tcgetattr(fd, &saved) != 0) {
+        open_failure_.kind = OpenFailure::kNotSerial;
         release(fd, false, false);
         return false;
     }
     // The advisory lock keeps out other programs that lock their ports; the
     // exclusive mode makes the kernel refuse further opens of the line.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        open_failure_ = OpenFailure{OpenFailure::kFlock, errno, 0};
         release(fd, false, false);
         return false;
     }
     if (held_elsewhere(fd) || ioctl(fd, TIOCEXCL) != 0) {
+        open_failure_.kind = OpenFailure::kExclusive;
         release(fd, true, false);
         return false;
     }
@@ -213,6 +227,7 @@ bool SerialGate::Open(int port, int baud) {
     make_raw(&raw, speed);
     termios got{};
     if (tcsetattr(fd, TCSANOW, &raw) != 0 || tcgetattr(fd, &got) != 0 || !took_raw(got, speed)) {
+        open_failure_ = OpenFailure{OpenFailure::kSettings, errno, 0};
         tcsetattr(fd, TCSANOW, &saved);
         release(fd, true, true);
         return false;
@@ -221,6 +236,7 @@ bool SerialGate::Open(int port, int baud) {
     port_->fd = fd;
     port_->baud = baud;
     port_->saved = saved;
+    port_->lock = std::move(lock);
     // Bytes that arrived before the port was ours are not answers to us.
     tcflush(fd, TCIOFLUSH);
     read_away(fd);

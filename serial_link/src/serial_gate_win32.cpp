@@ -115,7 +115,9 @@ DWORD read_port(SerialGate::Port& port, char* buffer, DWORD length, DWORD wait_m
 
 bool SerialGate::Open(int port, int baud) {
     Close();
+    open_failure_ = OpenFailure{};
     if (port < 1 || port > PortInfo::kMaxEntries || baud <= 0) {
+        open_failure_.kind = OpenFailure::kNoSuchPort;
         return false;
     }
     // The \\.\ form reaches every port; the bare name works for COM1..COM9 only.
@@ -124,6 +126,7 @@ bool SerialGate::Open(int port, int baud) {
     const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
+        open_failure_ = OpenFailure{OpenFailure::kSystem, static_cast<int>(GetLastError()), 0};
         return false;
     }
 
@@ -134,6 +137,7 @@ bool SerialGate::Open(int port, int baud) {
     opened->handle = handle;
     opened->saved_state.DCBlength = sizeof(DCB);
     if (!GetCommState(handle, &opened->saved_state)) {
+        open_failure_.kind = OpenFailure::kNotSerial;
         CloseHandle(handle);
         return false;
     }
@@ -146,6 +150,7 @@ bool SerialGate::Open(int port, int baud) {
     opened->state_set = SetCommState(handle, &state) != 0;
     COMMTIMEOUTS timeouts = timeouts_for(0);
     if (!SetCommTimeouts(handle, &timeouts)) {
+        open_failure_ = OpenFailure{OpenFailure::kSettings, static_cast<int>(GetLastError()), 0};
         if (opened->state_set) {
             SetCommState(handle, &opened->saved_state);
         }

@@ -2,8 +2,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sched.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,6 +26,7 @@ enum Stage {
     kStageMountPoint,  // item: index into the node plan
     kStageBind,        // item: index into the node plan
     kStageSymlink,     // item: index into kLinks
+    kStageLockDir,
     kStageExec,
 };
 
@@ -115,7 +118,7 @@ void format_fd_path(int fd, char* out) {
 // The child's side: runs between fork and exec, so it only makes system
 // calls on data prepared beforehand.
 [[noreturn]] void child_main(int report_fd, std::vector<PlannedNode>& nodes, char* const* argv,
-                             const char* uid_map, const char* gid_map) {
+                             const char* uid_map, const char* gid_map, const char* lock_dir) {
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     sigaction(SIGINT, &dfl, nullptr);
@@ -181,6 +184,12 @@ void format_fd_path(int fd, char* out) {
             child_fail(report_fd, kStageSymlink, static_cast<int>(i), errno);
         }
     }
+    // An empty lock directory of its own: no lock file of the machine's
+    // ports, or of another run's, names the ports here.
+    if (lock_dir != nullptr && mount("devsim", lock_dir, "tmpfs", MS_NOSUID | MS_NOEXEC | MS_NODEV,
+                                     "mode=1777,size=64k") != 0) {
+        child_fail(report_fd, kStageLockDir, 0, errno);
+    }
     execvp(argv[0], argv);
     child_fail(report_fd, kStageExec, 0, errno);
 }
@@ -226,6 +235,8 @@ std::string describe(const ChildReport& r, const std::vector<PlannedNode>& nodes
             const int i = r.item >= 0 && r.item < 4 ? r.item : 0;
             return prefix + "creating the link " + kLinks[i].path + ": " + error_text(r.err);
         }
+        case kStageLockDir:
+            return prefix + "mounting a tmpfs on the lock directory: " + error_text(r.err);
         case kStageExec:
             return "cannot run " + program + ": " + error_text(r.err);
         default:
@@ -278,6 +289,12 @@ PrivateDevRun start_with_private_dev(const std::vector<DevPort>& ports,
     }
     std::vector<PlannedNode> nodes;
     plan_nodes(ports, &nodes);
+    // /var/lock, where UUCP lock files live, is a link to /run/lock on most
+    // systems: the directory it leads to is covered.
+    char lock_dir[PATH_MAX];
+    struct stat lock_st {};
+    const bool has_lock_dir = realpath("/var/lock", lock_dir) != nullptr &&
+                              stat(lock_dir, &lock_st) == 0 && S_ISDIR(lock_st.st_mode);
 
     std::vector<std::string> args = argv;
     std::vector<char*> arg_pointers;
@@ -301,7 +318,8 @@ PrivateDevRun start_with_private_dev(const std::vector<DevPort>& ports,
     }
     if (pid == 0) {
         close(report_pipe[0]);
-        child_main(report_pipe[1], nodes, arg_pointers.data(), uid_map.c_str(), gid_map.c_str());
+        child_main(report_pipe[1], nodes, arg_pointers.data(), uid_map.c_str(), gid_map.c_str(),
+                   has_lock_dir ? lock_dir : nullptr);
     }
     close(report_pipe[1]);
 

@@ -33,6 +33,23 @@ static_assert(sizeof(PortInfo) == 512, "PortInfo is a 512-byte record");
 // Where the platform looks for ports (serial_link/src/port_paths.h).
 struct PortPaths;
 
+// Why SerialGate::Open last failed, for a tool that explains it to the user.
+struct OpenFailure {
+    enum Kind {
+        kNone,        // the last Open succeeded, or none was made yet
+        kNoSuchPort,  // the number names no port, or the rate is not the device's
+        kLockFile,    // a UUCP lock file names running process `pid`
+        kSystem,      // the system refused to open it: `error` is errno or GetLastError()
+        kNotSerial,   // it opened, but is not a serial port
+        kFlock,       // another program holds it with flock
+        kExclusive,   // another program holds it in the terminal's exclusive mode
+        kSettings,    // it would not take the line settings (`error` as for kSystem)
+    };
+    Kind kind = kNone;
+    int error = 0;
+    int pid = 0;
+};
+
 class SerialGate {
   public:
     // No port is open after construction.
@@ -65,7 +82,15 @@ class SerialGate {
     // is missing, already in use, or is not a serial port, and on POSIX when
     // `baud` is not 9600, the device's one rate; the object then stays quiet
     // until the next Open.
+    //
+    // POSIX: a port whose UUCP lock file (/var/lock/LCK..<name>) names a
+    // running process is in use and is not opened. While the port is open
+    // this process holds that lock file too, where it may make one; Close
+    // removes it.
     bool Open(int port, int baud);
+
+    // Why the last Open failed; kind kNone after one that succeeded.
+    const OpenFailure& LastOpenFailure() const { return open_failure_; }
 
     // Restores the port's earlier settings and closes it. Does nothing when
     // no port is open.
@@ -111,4 +136,5 @@ class SerialGate {
     // Owned by this object alone. A shared_ptr keeps the deleter the platform
     // file made it with, so the shared destructor can end a Port it cannot see.
     std::shared_ptr<Port> port_;
+    OpenFailure open_failure_;
 };

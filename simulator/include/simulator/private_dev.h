@@ -31,7 +31,9 @@ struct PrivateDevRun {
 // zero, full, random, urandom, tty, ptmx, pts/, shm/ (bind-mounted from the
 // real ones, where present), the links fd, stdin, stdout and stderr, and
 // `ports`, each bind-mounted from its pty slave. Sources missing from the
-// real /dev are left out; a missing pty slave is an error.
+// real /dev are left out; a missing pty slave is an error. The lock directory
+// (where /var/lock leads, when it exists) is an empty tmpfs of its own too,
+// so that the program sees no UUCP lock files but its own.
 //
 // The namespace is a plain mount namespace when the caller may make one
 // (root), otherwise a user namespace with a mount namespace in which the

@@ -1,0 +1,290 @@
+// What Linux can tell about a serial port without opening it: its node's
+// group, the user's groups, who holds it (/proc), and the machine around it.
+#include <dirent.h>
+#include <errno.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "port_list.h"
+#include "survey.h"
+
+namespace {
+
+std::string read_first_line(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The PIDs of the processes this user may look at in /proc.
+std::vector<int> process_ids() {
+    std::vector<int> pids;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return pids;
+    }
+    while (const dirent* entry = readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid > 0 && end != nullptr && *end == '\0') {
+            pids.push_back(static_cast<int>(pid));
+        }
+    }
+    closedir(proc);
+    return pids;
+}
+
+std::string command_name(int pid) {
+    return read_first_line("/proc/" + std::to_string(pid) + "/comm");
+}
+
+// The first process other than this one with a descriptor open on the
+// character device `rdev`, or 0 where none can be seen.
+int process_with_device_open(dev_t rdev) {
+    const int self = static_cast<int>(getpid());
+    for (const int pid : process_ids()) {
+        if (pid == self) {
+            continue;
+        }
+        const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
+        DIR* fds = opendir(fd_dir.c_str());
+        if (fds == nullptr) {
+            continue;  // not ours to see
+        }
+        bool found = false;
+        while (const dirent* entry = readdir(fds)) {
+            struct stat st {};
+            if (entry->d_name[0] != '.' && stat((fd_dir + "/" + entry->d_name).c_str(), &st) == 0 &&
+                S_ISCHR(st.st_mode) && st.st_rdev == rdev) {
+                found = true;
+                break;
+            }
+        }
+        closedir(fds);
+        if (found) {
+            return pid;
+        }
+    }
+    return 0;
+}
+
+bool process_running(const char* name) {
+    for (const int pid : process_ids()) {
+        if (command_name(pid) == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool has_group(gid_t gid) {
+    if (getegid() == gid) {
+        return true;
+    }
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+    const int got = count > 0 ? getgroups(count, groups.data()) : 0;
+    for (int i = 0; i < got; ++i) {
+        if (groups[static_cast<std::size_t>(i)] == gid) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the user database gives the real user group `gid`: what a new
+// login of the user would have.
+bool user_has_group(gid_t gid) {
+    const passwd* user = getpwuid(getuid());
+    if (user == nullptr) {
+        return false;
+    }
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    if (getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) {
+        groups.resize(static_cast<std::size_t>(count));
+        if (getgrouplist(user->pw_name, user->pw_gid, groups.data(), &count) < 0) {
+            return false;
+        }
+    }
+    for (int i = 0; i < count; ++i) {
+        if (groups[static_cast<std::size_t>(i)] == gid) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The names the port list tries, with no directory: ttyS0 and the like.
+std::set<std::string> tried_names(const PortPaths& paths) {
+    std::set<std::string> names;
+    for (int port = 1; port <= PortInfo::kMaxEntries; ++port) {
+        const std::string path = port_device_path(paths, port);
+        if (!path.empty()) {
+            names.insert(path.substr(path.rfind('/') + 1));
+        }
+    }
+    return names;
+}
+
+// True for the name of a serial node outside the port list: rfcomm<k>, or
+// tty<Name><k> (ttyTHS1, ttyGS0, ttyS40, ...). Virtual consoles (tty<k>),
+// old BSD pseudo-terminals (ttyp0) and the list's own names do not count.
+bool stray_serial_name(const std::string& name, const std::set<std::string>& tried) {
+    if (tried.count(name) != 0) {
+        return false;
+    }
+    std::size_t letters_end = 0;
+    std::string prefix;
+    if (name.rfind("rfcomm", 0) == 0) {
+        letters_end = 6;
+        prefix = "rfcomm";
+    } else if (name.rfind("tty", 0) == 0) {
+        letters_end = 3;
+        while (letters_end < name.size() &&
+               std::isalpha(static_cast<unsigned char>(name[letters_end]))) {
+            ++letters_end;
+        }
+        prefix = name.substr(3, letters_end - 3);
+        if (prefix.empty() || (prefix.size() == 1 && prefix != "S")) {
+            return false;
+        }
+    } else {
+        return false;
+    }
+    if (letters_end == name.size()) {
+        return false;
+    }
+    for (std::size_t i = letters_end; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> stray_nodes(const PortPaths& paths) {
+    std::vector<std::string> found;
+    const std::set<std::string> tried = tried_names(paths);
+    DIR* dev = opendir(paths.dev_dir.c_str());
+    if (dev == nullptr) {
+        return found;
+    }
+    while (const dirent* entry = readdir(dev)) {
+        const std::string name = entry->d_name;
+        struct stat st {};
+        if (stray_serial_name(name, tried) &&
+            stat((paths.dev_dir + "/" + name).c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+            found.push_back(paths.dev_dir + "/" + name);
+        }
+    }
+    closedir(dev);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+bool under_wsl() {
+    const std::string release = read_first_line("/proc/sys/kernel/osrelease");
+    return release.find("microsoft") != std::string::npos ||
+           release.find("Microsoft") != std::string::npos ||
+           release.find("WSL") != std::string::npos;
+}
+
+bool in_container() {
+    struct stat st {};
+    return stat("/.dockerenv", &st) == 0 || stat("/run/.containerenv", &st) == 0 ||
+           std::getenv("container") != nullptr;
+}
+
+}  // namespace
+
+void describe_port(const PortPaths& paths, PortEntry* entry) {
+    entry->device = port_device_path(paths, entry->port);
+    if (entry->state != 1) {
+        entry->state_note = "no UART";
+    }
+    struct stat st {};
+    if (stat(entry->device.c_str(), &st) != 0) {
+        return;
+    }
+    const group* owner = getgrgid(st.st_gid);
+    entry->group = owner != nullptr ? owner->gr_name : std::to_string(st.st_gid);
+    entry->group_known = true;
+    entry->in_group = has_group(st.st_gid);
+    entry->in_group_after_login = user_has_group(st.st_gid);
+}
+
+void find_holder(const PortPaths& /*paths*/, PortEntry* entry) {
+    if (entry->holder_pid <= 0) {
+        struct stat st {};
+        if (stat(entry->device.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
+            entry->holder_pid = process_with_device_open(st.st_rdev);
+        }
+    }
+    if (entry->holder_pid > 0) {
+        entry->holder_command = command_name(entry->holder_pid);
+    }
+}
+
+std::string system_error_text(int error) {
+    return std::strerror(error);
+}
+
+bool error_means_in_use(int error) {
+    return error == EBUSY;
+}
+
+bool error_means_permission(int error) {
+    return error == EACCES || error == EPERM;
+}
+
+void add_system_hints(const PortPaths& paths, const Survey& survey,
+                      std::vector<std::string>* hints) {
+    if (process_running("ModemManager")) {
+        hints->push_back(
+            "ModemManager is running: it opens new USB serial ports for some seconds after they "
+            "appear. Without a mobile modem: sudo systemctl disable --now ModemManager.");
+    }
+    if (process_running("brltty")) {
+        hints->push_back(
+            "brltty is running: it claims some USB serial adapters (CH340/CH341). Without a "
+            "braille display: sudo apt remove brltty.");
+    }
+    if (survey.ports.empty()) {
+        std::string hint =
+            "No serial port node at all: plug the adapter in and look at sudo dmesg.";
+        if (under_wsl()) {
+            hint +=
+                " This is WSL, which sees no USB device of Windows by itself: attach the adapter "
+                "with usbipd-win (usbipd attach --wsl), or run the Windows programs.";
+        } else if (in_container()) {
+            hint +=
+                " This is a container: pass the port in from the host (docker run "
+                "--device=/dev/ttyUSB0).";
+        }
+        hints->push_back(hint);
+    }
+    const std::vector<std::string> strays = stray_nodes(paths);
+    if (!strays.empty()) {
+        std::string list;
+        for (const std::string& node : strays) {
+            list += (list.empty() ? "" : ", ") + node;
+        }
+        hints->push_back("Serial nodes the programs never try: " + list +
+                         ". They try ttyS, ttyUSB, ttyACM and ttyAMA 0 to 31 only; a link to the "
+                         "node under one of those names (a udev SYMLINK rule) makes it a port.");
+    }
+}

@@ -1,0 +1,99 @@
+// What Windows can tell about a COM port without opening it: its device
+// name in the serial-port map (SERIALCOMM) or its DOS device's target.
+#include <windows.h>
+
+#include <string>
+
+#include "survey.h"
+
+namespace {
+
+// The SERIALCOMM value name ("\Device\Serial0") whose data is `com`, or "".
+std::string serialcomm_device(const std::string& com) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS) {
+        return "";
+    }
+    std::string found;
+    for (DWORD index = 0; found.empty(); ++index) {
+        char value_name[256];
+        DWORD value_name_size = sizeof value_name;
+        char data[64];
+        DWORD data_size = sizeof data - 1;
+        DWORD type = 0;
+        const LONG result = RegEnumValueA(key, index, value_name, &value_name_size, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(data), &data_size);
+        if (result == ERROR_MORE_DATA) {
+            continue;
+        }
+        if (result != ERROR_SUCCESS) {
+            break;
+        }
+        data[data_size] = '\0';
+        if (type == REG_SZ && lstrcmpiA(data, com.c_str()) == 0) {
+            found = value_name;
+        }
+    }
+    RegCloseKey(key);
+    return found;
+}
+
+// What the DOS device `com` leads to ("\Device\Serial0"), or "".
+std::string dos_device_target(const std::string& com) {
+    char target[1024];
+    const DWORD length = QueryDosDeviceA(com.c_str(), target, sizeof target);
+    return length > 0 ? std::string(target) : std::string();
+}
+
+}  // namespace
+
+void describe_port(const PortPaths& /*paths*/, PortEntry* entry) {
+    const std::string com = "COM" + std::to_string(entry->port);
+    entry->device = serialcomm_device(com);
+    if (entry->device.empty()) {
+        entry->device = dos_device_target(com);
+    }
+    if (entry->state != 1) {
+        entry->state_note =
+            entry->device.find("Bth") != std::string::npos ? "Bluetooth" : "not probed";
+    }
+}
+
+void find_holder(const PortPaths& /*paths*/, PortEntry* /*entry*/) {
+    // Windows does not say which program has a port open.
+}
+
+std::string system_error_text(int error) {
+    char text[512];
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                          text[length - 1] == '.' || text[length - 1] == ' ')) {
+        --length;
+    }
+    if (length == 0) {
+        return "system error " + std::to_string(error);
+    }
+    return std::string(text, length);
+}
+
+bool error_means_in_use(int error) {
+    // A COM port is opened for exclusive use: another program's open makes
+    // ours fail with access denied.
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
+bool error_means_permission(int /*error*/) {
+    return false;
+}
+
+void add_system_hints(const PortPaths& /*paths*/, const Survey& survey,
+                      std::vector<std::string>* hints) {
+    if (survey.ports.empty()) {
+        hints->push_back(
+            "No COM port at all: plug the adapter in and look in Device Manager under \"Ports "
+            "(COM & LPT)\"; a yellow mark there means its driver is missing.");
+    }
+}

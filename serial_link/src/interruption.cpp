@@ -1,0 +1,11 @@
+#include "serial_link/interruption.h"
+
+#include "console/process.h"
+
+void stop_if_interrupted(SerialGate& gate) {
+    if (!interrupt_requested()) {
+        return;
+    }
+    gate.Close();
+    end_if_interrupted();
+}
