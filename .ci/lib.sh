@@ -184,3 +184,55 @@ wait_for_text() {
   done
   return 1
 }
+
+# --- a program on a console of its own ------------------------------------------
+
+console_pid=""
+
+# Starts "$@" in directory $1 on a pseudo-terminal of its own (script), which
+# Wine takes as the program's console; its keyboard is the fifo on fd 4 and
+# its standard output goes to $1/out.txt. One console program at a time.
+console_start() {
+  local dir=$1
+  shift
+  if [ -z "${pager_console_cleanup:-}" ]; then
+    pager_console_cleanup=1
+    # shellcheck disable=SC2016 # expanded when the job ends
+    on_exit '[ -z "$console_pid" ] || kill "$console_pid" 2>/dev/null'
+  fi
+  rm -f "$work/keys"
+  mkfifo "$work/keys"
+  # The command execs, so that no shell stands between the terminal and the
+  # program: a plain sh (dash) would itself die of the Ctrl+C typed as a key.
+  (cd "$dir" && exec script -qec "exec $(printf '%q ' "$@") >out.txt 2>err.txt" /dev/null \
+    <"$work/keys" >"$dir/console.txt" 2>&1) &
+  console_pid=$!
+  exec 4>"$work/keys"
+}
+
+# Types the bytes printf makes of $1 on the console.
+console_type() { printf '%b' "$1" >&4; }
+
+console_running() { kill -0 "$console_pid" 2>/dev/null; }
+
+# Waits up to $1 s for the console program to end; sets $status. Returns 1,
+# having killed it, when it did not end.
+# shellcheck disable=SC2034 # $status is the caller's result
+console_end() {
+  local i
+  for ((i = 0; i < $1 * 10; i++)); do
+    console_running || break
+    sleep 0.1
+  done
+  if console_running; then
+    kill "$console_pid" 2>/dev/null || true
+    wait "$console_pid" 2>/dev/null || true
+    console_pid=""
+    exec 4>&-
+    return 1
+  fi
+  status=0
+  wait "$console_pid" || status=$?
+  console_pid=""
+  exec 4>&-
+}
