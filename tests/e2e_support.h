@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "expected_output.h"
+
 // One byte on the line as the device saw it, timed from devsim's start.
 struct WireByte {
     double ms = 0;
@@ -15,9 +17,12 @@ struct WireByte {
 };
 
 struct E2eRun {
-    int exit_status = -1;      // devsim's exit status (the program's); -1 when killed on timeout
-    bool timed_out = false;    // the run took longer than allowed and was killed
-    std::string out;           // the program's standard output
+    int exit_status = -1;    // devsim's exit status (the program's); -1 when killed on timeout
+    bool timed_out = false;  // the run took longer than allowed and was killed
+    // The program's standard output; when discovery found the device, with
+    // its 1 to 20 dots written as 20 (sync_dots holds how many there were).
+    std::string out;
+    int sync_dots = 0;
     std::string err;           // devsim's and the program's standard error
     std::vector<WireByte> rx;  // bytes the device received, in order
     std::vector<WireByte> tx;  // bytes the device sent, in order
@@ -60,10 +65,6 @@ std::vector<std::uint8_t> bytes_of(const std::vector<WireByte>& wire);
             GTEST_SKIP() << "devsim cannot make a private /dev: " << why_; \
         }                                                                  \
     } while (0)
-
-// What discovery prints when it finds the device on COM<port> after `dots`
-// echoes.
-std::string found_on(int port, int dots = 20);
 
 // The bytes the device received after discovery's sync bytes (at most 20).
 std::vector<std::uint8_t> after_sync(const E2eRun& run);

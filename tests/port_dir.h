@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "serial_link/serial_gate.h"
+#include "port_paths.h"
 
 class PortDir {
   public:

@@ -57,7 +57,7 @@ TEST(PortList, NumbersEveryFamilyInAscendingOrder) {
     dir.uart_type("ttyS0", "4");
     dir.uart_type("ttyS31", "4");
 
-    SerialGate gate(dir.paths());
+    SerialGateAt gate(dir.paths());
     PortInfo info;
     std::memset(info.bytes, 0xA5, sizeof(info.bytes));
     gate.GetPortsInfo(&info);
@@ -113,6 +113,24 @@ TEST(PortList, NoPortsGivesAnEmptyZeroedRecord) {
         EXPECT_EQ(info.count(), 0);
         expect_unused_bytes_zero(info);
     }
+}
+
+// The record takes 255 entries and no more, and a null record is ignored.
+TEST(PortList, RecordHoldsAtMost255Entries) {
+    PortInfo info;
+    std::memset(info.bytes, 0xA5, sizeof(info.bytes));
+    info.clear();
+    for (int i = 0; i < PortInfo::kMaxEntries; ++i) {
+        ASSERT_TRUE(info.append(i + 1, i % 2));
+    }
+    EXPECT_FALSE(info.append(7, 1));
+    EXPECT_EQ(info.count(), PortInfo::kMaxEntries);
+    EXPECT_EQ(info.port(254), 255);
+    EXPECT_EQ(info.state(254), 0);
+    EXPECT_EQ(info.bytes[511], 0);
+
+    SerialGate gate;
+    gate.GetPortsInfo(nullptr);
 }
 
 // Device nodes made by mknod, and nodes bind-mounted over plain files (as

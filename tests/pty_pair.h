@@ -1,43 +1,22 @@
-// A pseudo-terminal pair standing in for a serial line in tests.
+// A pseudo-terminal pair standing in for a serial line or a terminal in tests.
 #pragma once
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "simulator/pty_line.h"
+
 // Owns a pty master and keeps one descriptor of its slave open, so that the
 // line never hangs up while the code under test opens and closes the slave.
-// A serial line starts in raw mode, as a real program leaves a serial port; a
-// terminal keeps the settings a new terminal has (line mode, echo).
-struct PtyPair {
-    enum class Mode { kSerialLine, kTerminal };
-
-    int master = -1;
-    int slave = -1;
-    std::string slave_path;
+struct PtyPair : PtyLine {
+    using Mode = PtyMode;
 
     explicit PtyPair(Mode mode = Mode::kSerialLine) {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-            return;
-        }
-        slave_path = ptsname(master);
-        slave = open(slave_path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios tio{};
-        if (mode == Mode::kSerialLine && slave >= 0 && tcgetattr(slave, &tio) == 0) {
-            cfmakeraw(&tio);
-            tcsetattr(slave, TCSANOW, &tio);
-        }
+        std::string ignored;
+        open_pty_line(this, mode, &ignored);
     }
-    ~PtyPair() {
-        if (slave >= 0)
-            close(slave);
-        if (master >= 0)
-            close(master);
-    }
+    ~PtyPair() { close_pty_line(this); }
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
 

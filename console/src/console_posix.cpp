@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "console/console.h"
+#include "console/deadline.h"
 
 namespace {
 
@@ -49,8 +50,7 @@ int read_byte(int fd, int timeout_ms, unsigned char* byte) {
     for (;;) {
         int wait_ms = -1;
         if (timeout_ms >= 0) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+            wait_ms = ms_until(deadline);
         }
         pollfd pfd{fd, POLLIN, 0};
         int ready = poll(&pfd, 1, wait_ms);

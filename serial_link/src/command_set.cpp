@@ -1,42 +1,56 @@
-#include <chrono>
-
+#include "console/console.h"
 #include "serial_link/serial_link.h"
 
 void send_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t value, int pause) {
     exchange = value;
+    if (gate.LineLost()) {
+        return;
+    }
     gate.Send(reinterpret_cast<const char*>(&exchange), 1);
-    pause_ms(pause);
+    if (!gate.LineLost()) {
+        pause_ms(pause);
+    }
 }
 
 std::optional<std::uint8_t> query_byte(SerialGate& gate, std::uint8_t& exchange,
                                        std::uint8_t command) {
-    // A byte that came before the question (a late sync echo, a reply that
-    // missed its own bound) is not the answer to it.
+    // The device answers only after the whole command, here its one byte:
+    // whatever came before it is not the answer.
     gate.DiscardInput();
     send_byte(gate, exchange, command, kPauseLongMs);
-    if (gate.Recv(reinterpret_cast<char*>(&exchange), 1) != 1) {
-        return std::nullopt;
-    }
-    return exchange;
+    return recv_reply(gate, exchange);
 }
 
-std::optional<std::uint8_t> recv_reply(SerialGate& gate, std::uint8_t& exchange, int bound_ms) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(bound_ms);
+std::optional<std::uint8_t> recv_reply(SerialGate& gate, std::uint8_t& exchange) {
+    char* byte = reinterpret_cast<char*>(&exchange);
+    const std::int64_t deadline = steady_us() + kReplyBoundMs * std::int64_t{1000};
     for (;;) {
-        const auto asked = Clock::now();
-        if (gate.Recv(reinterpret_cast<char*>(&exchange), 1) == 1) {
+        if (gate.Recv(byte, 1) == 1) {
             return exchange;
         }
-        const auto now = Clock::now();
-        if (now >= deadline) {
-            return std::nullopt;
+        const std::int64_t left_us = deadline - steady_us();
+        if (gate.LineLost() || left_us <= 0) {
+            break;
         }
-        // Recv normally waits out its own bound; one that gave up early (no
-        // port open) must not turn this loop into a spin.
-        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - asked);
-        if (waited.count() < SerialGate::kRecvWaitMs) {
-            pause_ms(SerialGate::kRecvWaitMs - static_cast<int>(waited.count()));
+        gate.WaitForInput(static_cast<int>((left_us + 999) / 1000));
+    }
+    settle_line(gate);
+    return std::nullopt;
+}
+
+void settle_line(SerialGate& gate) {
+    const std::int64_t limit = steady_us() + kSettleLimitMs * std::int64_t{1000};
+    char scrap[64];
+    while (!gate.LineLost() && steady_us() < limit && gate.WaitForInput(kSettleQuietMs)) {
+        while (steady_us() < limit && gate.Recv(scrap, sizeof scrap) > 0) {
         }
     }
+}
+
+bool line_lost(SerialGate& gate) {
+    if (!gate.LineLost()) {
+        return false;
+    }
+    say("\nError: the line to the device was lost.");
+    return true;
 }

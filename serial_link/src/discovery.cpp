@@ -29,6 +29,7 @@ int find_device(SerialGate& gate) {
         gate.Open(ports.port(i), 9600);
         if (probe_port(gate) >= 1) {
             say("found on COM%d ok.", ports.port(i));
+            settle_line(gate);
             return ports.port(i);
         }
         gate.Close();

@@ -7,6 +7,9 @@
 inline constexpr int kSyncAttempts = 20;
 
 // Runs the sync handshake on the open port of `gate`: exactly kSyncAttempts
-// times, send FF, pause 20 ms, read one byte; an FF read back is an echo and
-// prints ".". Returns the number of echoes, 0..kSyncAttempts.
+// times, send FF, pause 20 ms, read one byte without waiting for it; an FF
+// read back is an echo and prints ".". The pause is the echo's time: a device
+// answers within a few milliseconds and a USB adapter hands the byte on
+// within 16, so a port with nothing behind it costs no more than the pauses.
+// Returns the number of echoes, 0..kSyncAttempts.
 int probe_port(SerialGate& gate);

@@ -44,3 +44,10 @@ void pause_ms(int ms) {
         Sleep(static_cast<DWORD>(left_ms));
     }
 }
+
+std::int64_t steady_us() {
+    static const long long frequency = counter_frequency();
+    const long long now = counter_now();
+    // Whole seconds and the rest apart, so that the product cannot overflow.
+    return (now / frequency) * 1000000 + (now % frequency) * 1000000 / frequency;
+}

@@ -87,17 +87,10 @@ void fill_port_list(const PortPaths& /*paths*/, PortInfo* info) {
     add_registry_ports(present);
     add_dos_device_ports(present);
 
-    int count = 0;
+    info->clear();
     for (int number = 1; number <= PortInfo::kMaxEntries; ++number) {
         if (present[number]) {
-            info->bytes[2 * count] = static_cast<std::uint8_t>(number);
-            info->bytes[2 * count + 1] = 1;
-            ++count;
+            info->append(number, 1);
         }
     }
-    for (int i = 2 * count; i < PortInfo::kCountOffset; ++i) {
-        info->bytes[i] = 0;
-    }
-    info->bytes[PortInfo::kCountOffset] = static_cast<std::uint8_t>(count);
-    info->bytes[PortInfo::kCountOffset + 1] = 0;
 }

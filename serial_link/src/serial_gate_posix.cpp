@@ -1,4 +1,5 @@
-// SerialGate over POSIX terminal devices.
+// SerialGate over POSIX terminal devices: Open, Close, Send, Recv and
+// DiscardInput. The port list gives the device path of each port number.
 //
 // The port is opened non-blocking and every wait is a poll() bounded by a
 // deadline on the steady clock, so no call can hang on a silent, wedged or
@@ -17,14 +18,15 @@
 #include <string>
 #include <thread>
 
+#include "console/deadline.h"
 #include "port_list.h"
-#include "port_names_posix.h"
 #include "serial_link/serial_gate.h"
 
 struct SerialGate::Port {
     int fd = -1;
     int baud = 0;
-    termios saved{};  // the settings found at Open, put back by Close
+    termios saved{};    // the settings found at Open, put back by Close
+    bool lost = false;  // the system reported the line gone
 };
 
 namespace {
@@ -38,27 +40,29 @@ constexpr int kStallMs = 1000;
 // Reads DiscardInput makes at most, so a flooding line cannot keep it busy.
 constexpr int kDiscardReads = 64;
 
+// The device speaks at 9600 baud only.
 bool speed_for(int baud, speed_t* speed) {
-    static constexpr struct {
-        int baud;
-        speed_t speed;
-    } kSpeeds[] = {
-        {50, B50},           {75, B75},           {110, B110},         {134, B134},
-        {150, B150},         {200, B200},         {300, B300},         {600, B600},
-        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-        {3500000, B3500000}, {4000000, B4000000},
-    };
-    for (const auto& entry : kSpeeds) {
-        if (entry.baud == baud) {
-            *speed = entry.speed;
-            return true;
-        }
+    if (baud != 9600) {
+        return false;
     }
-    return false;
+    *speed = B9600;
+    return true;
+}
+
+// True for the errors with which the system says that the line itself is
+// gone, not just busy: a hung-up or unplugged port.
+bool line_gone_error(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+// True when poll reports the line hung up or failed, without waiting.
+bool hung_up(int fd) {
+    pollfd pfd{fd, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&pfd, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 // Milliseconds the line needs for `bytes` bytes at `baud` (10 bits a byte).
@@ -66,27 +70,37 @@ std::int64_t line_time_ms(std::int64_t bytes, int baud) {
     return baud > 0 ? (bytes * 10 * 1000 + baud - 1) / baud : 0;
 }
 
-// Milliseconds left until `deadline`, rounded up so that a poll never ends
-// just short of it and comes back with a zero timeout.
-int ms_until(Clock::time_point deadline) {
-    auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return 0;
-    }
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
-}
+// Case mapping flags that Linux still has and other systems have dropped: they
+// must be off where they exist.
+#ifdef IUCLC
+constexpr tcflag_t kInputCaseMapping = IUCLC;
+#else
+constexpr tcflag_t kInputCaseMapping = 0;
+#endif
+#ifdef OLCUC
+constexpr tcflag_t kOutputCaseMapping = OLCUC;
+#else
+constexpr tcflag_t kOutputCaseMapping = 0;
+#endif
+#ifdef XCASE
+constexpr tcflag_t kCanonicalCaseMapping = XCASE;
+#else
+constexpr tcflag_t kCanonicalCaseMapping = 0;
+#endif
 
 // Raw 8N1 at `speed` on top of `tio`: every byte passes unchanged both ways,
 // with no echo, signals, line editing, flow control or character mapping.
 // Breaks and bytes with framing errors are dropped rather than delivered as
 // NUL, since a NUL is a valid reply from the device.
 void make_raw(termios* tio, speed_t speed) {
-    tio->c_iflag &= ~static_cast<tcflag_t>(BRKINT | PARMRK | ISTRIP | INPCK | INLCR | IGNCR |
-                                           ICRNL | IUCLC | IXON | IXOFF | IXANY | IMAXBEL);
+    tio->c_iflag &=
+        ~static_cast<tcflag_t>(BRKINT | PARMRK | ISTRIP | INPCK | INLCR | IGNCR | ICRNL |
+                               kInputCaseMapping | IXON | IXOFF | IXANY | IMAXBEL);
     tio->c_iflag |= IGNBRK | IGNPAR;
-    tio->c_oflag &= ~static_cast<tcflag_t>(OPOST | OLCUC | ONLCR | OCRNL | ONOCR | ONLRET);
+    tio->c_oflag &=
+        ~static_cast<tcflag_t>(OPOST | kOutputCaseMapping | ONLCR | OCRNL | ONOCR | ONLRET);
     tio->c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOKE |
-                                           ICANON | ISIG | IEXTEN | XCASE | TOSTOP);
+                                           ICANON | ISIG | IEXTEN | kCanonicalCaseMapping | TOSTOP);
     tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     tio->c_cflag |= CS8 | CLOCAL | CREAD;
     tio->c_cc[VMIN] = 0;
@@ -169,28 +183,14 @@ void release(int fd, bool locked, bool exclusive) {
 
 }  // namespace
 
-SerialGate::SerialGate() = default;
-
-SerialGate::SerialGate(const PortPaths& paths) : paths_(paths) {}
-
-SerialGate::~SerialGate() {
-    Close();
-}
-
-void SerialGate::GetPortsInfo(PortInfo* info) {
-    if (info != nullptr) {
-        fill_port_list(paths_, info);
-    }
-}
-
 bool SerialGate::Open(int port, int baud) {
     Close();
-    const std::string name = port_device_name(port);
+    const std::string path = port_device_path(*paths_, port);
     speed_t speed = 0;
-    if (name.empty() || !speed_for(baud, &speed)) {
+    if (path.empty() || !speed_for(baud, &speed)) {
         return false;
     }
-    const int fd = open_retrying(paths_.dev_dir + "/" + name);
+    const int fd = open_retrying(path);
     if (fd < 0) {
         return false;
     }
@@ -242,7 +242,7 @@ void SerialGate::Close() {
 }
 
 int SerialGate::Send(const char* buffer, int length) {
-    if (!port_ || buffer == nullptr || length <= 0) {
+    if (!port_ || port_->lost || buffer == nullptr || length <= 0) {
         return 0;
     }
     const int fd = port_->fd;
@@ -271,52 +271,62 @@ int SerialGate::Send(const char* buffer, int length) {
                 break;
             }
             if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                port_->lost = true;
                 break;
             }
             continue;
         }
-        break;  // the device failed or has gone
+        port_->lost = n < 0 && line_gone_error(errno);
+        break;
     }
     return sent;
 }
 
 int SerialGate::Recv(char* buffer, int length) {
-    if (!port_ || buffer == nullptr || length <= 0) {
+    if (!port_ || port_->lost || buffer == nullptr || length <= 0) {
         return 0;
     }
     const int fd = port_->fd;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kRecvWaitMs);
-    // With VMIN and VTIME at 0 an empty read returns 0 rather than EAGAIN,
-    // so the end of the line shows as a poll that reports the port ready
-    // (POLLIN, POLLHUP or POLLERR) followed by a read that still finds
-    // nothing. A pseudo-terminal whose master has gone reads EIO instead.
-    bool reported_ready = false;
-    for (;;) {
-        ssize_t n = read(fd, buffer, static_cast<size_t>(length));
-        if (n > 0) {
-            return static_cast<int>(n);
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if ((n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) || reported_ready) {
-            break;  // the device has gone
-        }
-        const int wait_ms = ms_until(deadline);
-        if (wait_ms == 0) {
-            return 0;
-        }
-        pollfd pfd{fd, POLLIN, 0};
-        int ready = poll(&pfd, 1, wait_ms);
-        if (ready < 0 && errno != EINTR) {
-            break;
-        }
-        reported_ready = ready > 0;
+    ssize_t n;
+    do {
+        n = read(fd, buffer, static_cast<size_t>(length));
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        return static_cast<int>(n);
     }
-    // A vanished device answers at once; sleeping out the wait keeps callers
-    // that loop on Recv from spinning.
-    std::this_thread::sleep_until(deadline);
+    // With VMIN and VTIME at 0 an empty read returns 0 rather than EAGAIN,
+    // and so does a hung-up line: poll tells them apart. A pseudo-terminal
+    // whose master has gone reads EIO instead.
+    port_->lost = n < 0 ? line_gone_error(errno) : hung_up(fd);
     return 0;
+}
+
+bool SerialGate::WaitForInput(int timeout_ms) {
+    if (!port_ || port_->lost) {
+        return false;
+    }
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        pollfd pfd{port_->fd, POLLIN, 0};
+        const int ready = poll(&pfd, 1, ms_until(deadline));
+        if (ready > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            port_->lost = true;
+            return false;
+        }
+        if (ready > 0) {
+            return true;
+        }
+        if (ready < 0 && errno != EINTR) {
+            return false;
+        }
+        if (ms_until(deadline) == 0) {
+            return false;
+        }
+    }
+}
+
+bool SerialGate::LineLost() const {
+    return port_ && port_->lost;
 }
 
 void SerialGate::DiscardInput() {
@@ -326,8 +336,4 @@ void SerialGate::DiscardInput() {
     tcflush(port_->fd, TCIFLUSH);
     // A pseudo-terminal may still be handing over bytes the flush missed.
     read_away(port_->fd);
-}
-
-bool SerialGate::IsOpen() const {
-    return port_ != nullptr;
 }

@@ -1,11 +1,11 @@
-// SerialGate over the Windows COM ports.
+// SerialGate over the Windows COM ports: Open, Close, Send, Recv and
+// DiscardInput.
 #include <windows.h>
 
 #include <cstdio>
 
 #include "port_list.h"
 #include "serial_link/serial_gate.h"
-#include "serial_link/serial_link.h"
 
 struct SerialGate::Port {
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -13,6 +13,10 @@ struct SerialGate::Port {
     COMMTIMEOUTS saved_timeouts{};
     bool timeouts_saved = false;
     bool reports_status = false;  // ClearCommError worked when the port opened
+    DWORD read_wait_ms = 0;       // the read timeout now set on the handle
+    bool lost = false;            // the handle failed: the device has gone
+    bool has_ahead = false;       // WaitForInput read a byte ahead for Recv
+    char ahead = 0;
 };
 
 namespace {
@@ -40,27 +44,17 @@ void set_raw_8n1(DCB& state, int baud) {
     state.fAbortOnError = FALSE;
 }
 
-// A read returns at once with what is waiting, or waits up to kRecvWaitMs for
-// a first byte and returns it the moment it comes. A write that cannot get
-// its bytes out gives up instead of holding the program.
-COMMTIMEOUTS recv_timeouts() {
+// A read waits up to `wait_ms` for a first byte and returns the moment one
+// comes, with every byte then waiting; with 0 it returns at once. A write
+// that cannot get its bytes out gives up instead of holding the program.
+COMMTIMEOUTS timeouts_for(DWORD wait_ms) {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = SerialGate::kRecvWaitMs;
+    timeouts.ReadTotalTimeoutMultiplier = wait_ms == 0 ? 0 : MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = wait_ms;
     timeouts.WriteTotalTimeoutMultiplier = 10;
     timeouts.WriteTotalTimeoutConstant = 1000;
     return timeouts;
-}
-
-// Milliseconds on the performance counter, which never jumps and does not
-// tick in 15.6 ms steps as GetTickCount does.
-long long now_ms() {
-    LARGE_INTEGER now;
-    LARGE_INTEGER frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return now.QuadPart * 1000 / frequency.QuadPart;
 }
 
 // False once a port that reported its line status stops doing so: its device
@@ -73,19 +67,26 @@ bool line_present(const SerialGate::Port& port) {
     return !port.reports_status || ClearCommError(port.handle, &errors, &status) != 0;
 }
 
+// Reads what is waiting into `buffer`, waiting up to `wait_ms` for a first
+// byte. Returns the count; a failing handle marks the line lost.
+DWORD read_port(SerialGate::Port& port, char* buffer, DWORD length, DWORD wait_ms) {
+    if (port.read_wait_ms != wait_ms) {
+        COMMTIMEOUTS timeouts = timeouts_for(wait_ms);
+        if (!SetCommTimeouts(port.handle, &timeouts)) {
+            port.lost = true;
+            return 0;
+        }
+        port.read_wait_ms = wait_ms;
+    }
+    DWORD got = 0;
+    if (!ReadFile(port.handle, buffer, length, &got, nullptr)) {
+        port.lost = true;
+        return 0;
+    }
+    return got;
+}
+
 }  // namespace
-
-SerialGate::SerialGate() = default;
-
-SerialGate::SerialGate(const PortPaths& paths) : paths_(paths) {}
-
-SerialGate::~SerialGate() {
-    Close();
-}
-
-void SerialGate::GetPortsInfo(PortInfo* info) {
-    fill_port_list(paths_, info);
-}
 
 bool SerialGate::Open(int port, int baud) {
     Close();
@@ -114,7 +115,7 @@ bool SerialGate::Open(int port, int baud) {
     opened->timeouts_saved = GetCommTimeouts(handle, &opened->saved_timeouts) != 0;
     DCB state = opened->saved_state;
     set_raw_8n1(state, baud);
-    COMMTIMEOUTS timeouts = recv_timeouts();
+    COMMTIMEOUTS timeouts = timeouts_for(0);
     if (!SetCommState(handle, &state) || !SetCommTimeouts(handle, &timeouts)) {
         SetCommState(handle, &opened->saved_state);
         CloseHandle(handle);
@@ -142,41 +143,62 @@ void SerialGate::Close() {
 }
 
 int SerialGate::Send(const char* buffer, int length) {
-    if (!port_ || length <= 0) {
+    if (!port_ || port_->lost || length <= 0) {
         return 0;
     }
     DWORD written = 0;
     if (!WriteFile(port_->handle, buffer, static_cast<DWORD>(length), &written, nullptr)) {
+        port_->lost = !line_present(*port_);
         return 0;
     }
     return static_cast<int>(written);
 }
 
 int SerialGate::Recv(char* buffer, int length) {
-    if (!port_ || length <= 0) {
+    if (!port_ || port_->lost || length <= 0) {
         return 0;
     }
-    const long long start = now_ms();
-    DWORD got = 0;
-    if (line_present(*port_) &&
-        ReadFile(port_->handle, buffer, static_cast<DWORD>(length), &got, nullptr) && got > 0) {
-        return static_cast<int>(got);
+    int got = 0;
+    if (port_->has_ahead) {
+        buffer[got++] = port_->ahead;
+        port_->has_ahead = false;
     }
-    // A port whose device has gone fails at once; wait out the bound anyway,
-    // so that a caller asking again and again does not spin.
-    const long long waited = now_ms() - start;
-    if (waited < kRecvWaitMs) {
-        pause_ms(static_cast<int>(kRecvWaitMs - waited));
+    if (got < length && !line_present(*port_)) {
+        port_->lost = true;
+        return got;
     }
-    return 0;
+    if (got < length) {
+        got +=
+            static_cast<int>(read_port(*port_, buffer + got, static_cast<DWORD>(length - got), 0));
+    }
+    return got;
+}
+
+bool SerialGate::WaitForInput(int timeout_ms) {
+    if (!port_ || port_->lost) {
+        return false;
+    }
+    if (port_->has_ahead) {
+        return true;
+    }
+    // Under Wine a read on a hung-up line busy-waits through its whole
+    // timeout: ask first.
+    if (!line_present(*port_)) {
+        port_->lost = true;
+        return false;
+    }
+    const DWORD wait = timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 0;
+    port_->has_ahead = read_port(*port_, &port_->ahead, 1, wait) == 1;
+    return port_->has_ahead;
+}
+
+bool SerialGate::LineLost() const {
+    return port_ && port_->lost;
 }
 
 void SerialGate::DiscardInput() {
     if (port_) {
+        port_->has_ahead = false;
         PurgeComm(port_->handle, PURGE_RXCLEAR);
     }
-}
-
-bool SerialGate::IsOpen() const {
-    return port_ != nullptr;
 }

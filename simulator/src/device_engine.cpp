@@ -144,6 +144,7 @@ void engine_power_on(DeviceEngine* engine, const DeviceKnobs& knobs) {
     engine->clear.assign(kSide * kSide, 0);
     engine->command = 0;
     engine->arg_count = 0;
+    engine->received = 0;
     engine->syncs = 0;
     engine->checks = 0;
 }
@@ -182,4 +183,29 @@ bool engine_entry_clear(const DeviceEngine& engine, int table, int entry) {
         return false;
     }
     return engine.clear[index_of(table, entry)] != 0;
+}
+
+bool engine_hung_up(const DeviceEngine& engine) {
+    return engine.knobs.hangup_after_bytes >= 0 &&
+           engine.received >= engine.knobs.hangup_after_bytes;
+}
+
+void engine_receive(DeviceEngine* engine, std::uint8_t byte, std::int64_t now_us,
+                    std::vector<TimedByte>* replies) {
+    if (engine_hung_up(*engine)) {
+        return;
+    }
+    engine->received++;
+    const bool sync = engine->command == 0 && byte == kDevSync;
+    std::uint8_t reply = 0;
+    if (!engine_feed(engine, byte, &reply)) {
+        return;
+    }
+    const DeviceKnobs& knobs = engine->knobs;
+    const std::int64_t due =
+        now_us + std::int64_t{1000} * (sync ? knobs.sync_delay_ms : knobs.reply_delay_ms);
+    replies->push_back(TimedByte{due, reply});
+    if (!sync && knobs.repeat_reply_ms >= 0) {
+        replies->push_back(TimedByte{due + std::int64_t{1000} * knobs.repeat_reply_ms, reply});
+    }
 }

@@ -46,7 +46,7 @@ bool start_devices(const DevsimOptions& options, std::FILE* log, Clock::time_poi
         if (silent) {
             setup.knobs = DeviceKnobs{};
             setup.knobs.mute = true;
-            setup.log_suffix = " " + name;
+            setup.port_name = name;
         }
         setup.log = log;
         setup.start = start;

@@ -47,7 +47,13 @@ const char kUsage[] =
     "  --echo-every N        answer only every Nth sync (N, 2N, ...)\n"
     "  --sync-reply HEX      answer syncs with this byte instead of FF, e.g. 55\n"
     "  --silent-after-sync   answer syncs, and nothing else\n"
-    "  --reply-delay MS      send every reply MS milliseconds late (0..60000)\n"
+    "  --reply-delay MS      send every reply but the sync echo MS milliseconds\n"
+    "                        late (0..60000)\n"
+    "  --sync-delay MS       send each sync echo MS milliseconds late (0..60000)\n"
+    "  --repeat-reply MS     send every reply but the sync echo twice, the copy\n"
+    "                        MS milliseconds after the first (0..60000)\n"
+    "  --hangup-after N      hang the line up once the device has received N\n"
+    "                        bytes, as when a USB adapter is pulled\n"
     "  --stop-after-checks N answer the first N entry checks, then no more\n"
     "  --uncleared T:E       entry E of table T never clears (repeatable; tables\n"
     "                        count from 1, entries from 0)\n"
@@ -142,10 +148,10 @@ bool parse_entry(const std::string& text, EntryAddress* entry) {
 
 bool takes_value(const std::string& name) {
     static const char* const kWithValue[] = {
-        "--pager",      "--tables",      "--entries",      "--echo-syncs",
-        "--echo-every", "--sync-reply",  "--reply-delay",  "--stop-after-checks",
-        "--uncleared",  "--store-wrong", "--silent-ports", "--log",
-        "--link"};
+        "--pager",       "--tables",       "--entries",      "--echo-syncs",
+        "--echo-every",  "--sync-reply",   "--reply-delay",  "--stop-after-checks",
+        "--sync-delay",  "--repeat-reply", "--hangup-after", "--uncleared",
+        "--store-wrong", "--silent-ports", "--log",          "--link"};
     for (const char* known : kWithValue) {
         if (name == known) {
             return true;
@@ -195,6 +201,15 @@ bool apply(const std::string& name, const std::string& value, DevsimOptions* o,
     } else if (name == "--reply-delay") {
         return parse_int(value, 0, 60000, &k.reply_delay_ms) ||
                bad_value(name, value, "milliseconds 0..60000", error);
+    } else if (name == "--sync-delay") {
+        return parse_int(value, 0, 60000, &k.sync_delay_ms) ||
+               bad_value(name, value, "milliseconds 0..60000", error);
+    } else if (name == "--repeat-reply") {
+        return parse_int(value, 0, 60000, &k.repeat_reply_ms) ||
+               bad_value(name, value, "milliseconds 0..60000", error);
+    } else if (name == "--hangup-after") {
+        return parse_int(value, 0, 100000000, &k.hangup_after_bytes) ||
+               bad_value(name, value, "a number from 0", error);
     } else if (name == "--stop-after-checks") {
         return parse_int(value, 0, 100000000, &k.stop_after_checks) ||
                bad_value(name, value, "a number from 0", error);

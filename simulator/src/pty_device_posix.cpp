@@ -1,5 +1,8 @@
 #include "simulator/pty_device.h"
 
+#include "console/deadline.h"
+#include "simulator/pty_line.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -9,7 +12,7 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <deque>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -18,21 +21,14 @@ using Clock = std::chrono::steady_clock;
 
 struct PtyDevice {
     PtyDeviceSetup setup;
-    int master = -1;
-    int slave = -1;
+    PtyLine pty;
     int wake = -1;  // eventfd: written once to stop the thread
-    std::string slave_path;
     std::thread thread;
     std::mutex mutex;  // guards events
     std::vector<WireEvent> events;
 };
 
 namespace {
-
-struct PendingReply {
-    Clock::time_point due;
-    std::uint8_t byte;
-};
 
 void close_fd(int* fd) {
     if (*fd >= 0) {
@@ -44,34 +40,32 @@ void close_fd(int* fd) {
 void record(PtyDevice* device, bool sent, std::uint8_t byte) {
     const double ms =
         std::chrono::duration<double, std::milli>(Clock::now() - device->setup.start).count();
+    const WireEvent event{ms, sent, byte, device->setup.port_name};
     {
         std::lock_guard<std::mutex> lock(device->mutex);
-        device->events.push_back(WireEvent{ms, sent, byte});
+        device->events.push_back(event);
     }
     if (device->setup.log != nullptr) {
-        std::fprintf(device->setup.log, "%.3f %s %02X%s\n", ms, sent ? "tx" : "rx", byte,
-                     device->setup.log_suffix.c_str());
+        std::fputs(format_wire_event(event).c_str(), device->setup.log);
         std::fflush(device->setup.log);
     }
 }
 
-// Milliseconds until `due`, rounded up so that poll never wakes early, and
-// 0 once it has passed.
-int ms_until(Clock::time_point due) {
-    const auto left = due - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return 0;
-    }
-    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    return ms > 60000 ? 60000 : static_cast<int>(ms);
+// Replies waiting to leave, by the time they are due (microseconds since
+// setup.start); replies due at the same time leave in the order they came.
+using Pending = std::multimap<std::int64_t, std::uint8_t>;
+
+std::int64_t us_now(const PtyDevice* device) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - device->setup.start)
+        .count();
 }
 
 // Writes every reply whose time has come. Returns false when the master
 // cannot take a byte right now (the host is not reading).
-bool send_due(PtyDevice* device, std::deque<PendingReply>* pending) {
-    while (!pending->empty() && pending->front().due <= Clock::now()) {
-        const std::uint8_t byte = pending->front().byte;
-        const ssize_t n = write(device->master, &byte, 1);
+bool send_due(PtyDevice* device, Pending* pending) {
+    while (!pending->empty() && pending->begin()->first <= us_now(device)) {
+        const std::uint8_t byte = pending->begin()->second;
+        const ssize_t n = write(device->pty.master, &byte, 1);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -81,7 +75,7 @@ bool send_due(PtyDevice* device, std::deque<PendingReply>* pending) {
         if (n == 1) {
             record(device, true, byte);
         }
-        pending->pop_front();  // written, or the line is gone: either way done
+        pending->erase(pending->begin());  // written, or the line is gone: either way done
     }
     return true;
 }
@@ -89,8 +83,8 @@ bool send_due(PtyDevice* device, std::deque<PendingReply>* pending) {
 void run_device(PtyDevice* device) {
     DeviceEngine engine;
     engine_power_on(&engine, device->setup.knobs);
-    const auto delay = std::chrono::milliseconds(device->setup.knobs.reply_delay_ms);
-    std::deque<PendingReply> pending;
+    Pending pending;
+    std::vector<TimedByte> replies;
     bool master_writable = true;
     bool master_usable = true;
 
@@ -98,11 +92,12 @@ void run_device(PtyDevice* device) {
         pollfd fds[2] = {};
         fds[0].fd = device->wake;
         fds[0].events = POLLIN;
-        fds[1].fd = master_usable ? device->master : -1;
+        fds[1].fd = master_usable ? device->pty.master : -1;
         fds[1].events = static_cast<short>(POLLIN | (master_writable ? 0 : POLLOUT));
         int timeout = -1;
         if (!pending.empty() && master_writable) {
-            timeout = ms_until(pending.front().due);
+            timeout =
+                ms_until(device->setup.start + std::chrono::microseconds(pending.begin()->first));
         }
         const int ready = poll(fds, 2, timeout);
         if (ready < 0) {
@@ -116,13 +111,14 @@ void run_device(PtyDevice* device) {
         }
         if ((fds[1].revents & POLLIN) != 0) {
             std::uint8_t buffer[256];
-            const ssize_t n = read(device->master, buffer, sizeof buffer);
+            const ssize_t n = read(device->pty.master, buffer, sizeof buffer);
             if (n > 0) {
-                for (ssize_t i = 0; i < n; ++i) {
+                for (ssize_t i = 0; i < n && !engine_hung_up(engine); ++i) {
                     record(device, false, buffer[i]);
-                    std::uint8_t reply = 0;
-                    if (engine_feed(&engine, buffer[i], &reply)) {
-                        pending.push_back(PendingReply{Clock::now() + delay, reply});
+                    replies.clear();
+                    engine_receive(&engine, buffer[i], us_now(device), &replies);
+                    for (const TimedByte& reply : replies) {
+                        pending.emplace(reply.due_us, reply.byte);
                     }
                 }
             } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
@@ -137,59 +133,37 @@ void run_device(PtyDevice* device) {
         if ((fds[1].revents & POLLOUT) != 0) {
             master_writable = true;
         }
+        if (master_usable && engine_hung_up(engine)) {
+            // Pulled: closing the master is what the host sees as a hang-up.
+            close_fd(&device->pty.master);
+            master_usable = false;
+        }
         if (master_usable) {
             master_writable = send_due(device, &pending);
         }
     }
 }
 
-bool fail(std::string* error, const char* what) {
-    *error = std::string(what) + ": " + std::strerror(errno);
-    return false;
-}
-
 bool open_pty(PtyDevice* device, std::string* error) {
-    device->master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (device->master < 0) {
-        return fail(error, "posix_openpt");
+    if (!open_pty_line(&device->pty, PtyMode::kSerialLine, error)) {
+        return false;
     }
-    if (grantpt(device->master) != 0 || unlockpt(device->master) != 0) {
-        return fail(error, "unlockpt");
-    }
-    char name[128];
-    if (ptsname_r(device->master, name, sizeof name) != 0) {
-        return fail(error, "ptsname");
-    }
-    device->slave_path = name;
-    device->slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (device->slave < 0) {
-        return fail(error, name);
-    }
-    termios tio{};
-    if (tcgetattr(device->slave, &tio) != 0) {
-        return fail(error, "tcgetattr");
-    }
-    cfmakeraw(&tio);
-    cfsetispeed(&tio, B9600);
-    cfsetospeed(&tio, B9600);
-    if (tcsetattr(device->slave, TCSANOW, &tio) != 0) {
-        return fail(error, "tcsetattr");
-    }
-    const int flags = fcntl(device->master, F_GETFL);
-    if (flags < 0 || fcntl(device->master, F_SETFL, flags | O_NONBLOCK) != 0) {
-        return fail(error, "fcntl");
+    const int flags = fcntl(device->pty.master, F_GETFL);
+    if (flags < 0 || fcntl(device->pty.master, F_SETFL, flags | O_NONBLOCK) != 0) {
+        *error = std::string("fcntl: ") + std::strerror(errno);
+        return false;
     }
     device->wake = eventfd(0, EFD_CLOEXEC);
     if (device->wake < 0) {
-        return fail(error, "eventfd");
+        *error = std::string("eventfd: ") + std::strerror(errno);
+        return false;
     }
     return true;
 }
 
 void release(PtyDevice* device) {
     close_fd(&device->wake);
-    close_fd(&device->slave);
-    close_fd(&device->master);
+    close_pty_line(&device->pty);
     delete device;
 }
 
@@ -224,11 +198,11 @@ void pty_device_stop(PtyDevice* device) {
 }
 
 const std::string& pty_device_slave_path(const PtyDevice* device) {
-    return device->slave_path;
+    return device->pty.slave_path;
 }
 
 int pty_device_slave_fd(const PtyDevice* device) {
-    return device->slave;
+    return device->pty.slave;
 }
 
 std::vector<WireEvent> pty_device_events(PtyDevice* device) {

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 
 // The port list record filled by SerialGate::GetPortsInfo: 512 bytes.
 //   bytes[2*i]     port number of entry i (shown to the user as "COM<n>")
@@ -22,25 +21,22 @@ struct PortInfo {
     int count() const { return bytes[kCountOffset]; }
     int port(int i) const { return bytes[2 * i]; }
     int state(int i) const { return bytes[2 * i + 1]; }
+
+    // Empties the record: no entries, and all 512 bytes 0.
+    void clear();
+    // Adds entry (`port`, `state`) after the last one and counts it. Returns
+    // false, changing nothing, when the record holds kMaxEntries already.
+    bool append(int port, int state);
 };
 static_assert(sizeof(PortInfo) == 512, "PortInfo is a 512-byte record");
 
-// Where the POSIX side looks for ports. The defaults are the machine's own;
-// tests point them at directories of their own. Ignored on Windows.
-struct PortPaths {
-    std::string dev_dir = "/dev";                // holds ttyS<k>, ttyUSB<k>, ttyACM<k>, ttyAMA<k>
-    std::string sys_tty_dir = "/sys/class/tty";  // holds ttyS<k>/type
-};
+// Where the platform looks for ports (serial_link/src/port_paths.h).
+struct PortPaths;
 
 class SerialGate {
   public:
-    // How long Recv waits for a first byte when none is waiting, in ms.
-    // USB serial adapters hand bytes on up to 16 ms after they arrive.
-    static constexpr int kRecvWaitMs = 30;
-
     // No port is open after construction.
     SerialGate();
-    explicit SerialGate(const PortPaths& paths);
     // Closes the open port, if any, restoring its earlier settings.
     ~SerialGate();
 
@@ -53,16 +49,19 @@ class SerialGate {
     // ttyAMA<k> are ports COM<k+1>, COM<k+33>, COM<k+65> and COM<k+97>. A name
     // is listed when stat() (which follows links) finds a character device.
     // ttyUSB, ttyACM and ttyAMA get state 1; ttyS<k> gets state 1 only when
-    // the kernel reports a UART behind it (sys_tty_dir/ttyS<k>/type non-zero),
-    // and state 0 otherwise. No port is opened to find this out.
+    // the kernel reports a UART behind it (/sys/class/tty/ttyS<k>/type
+    // non-zero), and state 0 otherwise. No port is opened to find this out.
     //
     // Windows: the ports of the system's serial-port map, state 1 each.
+    //
+    // Does nothing when `info` is null.
     void GetPortsInfo(PortInfo* info);
 
     // Opens port `port` at `baud` in raw 8N1 mode, with no flow control, held
     // exclusively. Closes any port opened before. Returns false when the port
-    // is missing, already in use, or is not a serial port; the object then
-    // stays quiet until the next Open.
+    // is missing, already in use, or is not a serial port, and on POSIX when
+    // `baud` is not 9600, the device's one rate; the object then stays quiet
+    // until the next Open.
     bool Open(int port, int baud);
 
     // Restores the port's earlier settings and closes it. Does nothing when
@@ -74,11 +73,22 @@ class SerialGate {
     int Send(const char* buffer, int length);
 
     // Reads up to `length` bytes into `buffer` and returns how many, never
-    // negative. Returns at once when a byte is waiting; otherwise waits up to
-    // kRecvWaitMs for a first byte and returns 0 when none came. A device
-    // that has gone (hang-up, EOF, I/O error) gives 0 after the same wait.
-    // Returns 0 at once when no port is open. Never spins the CPU.
+    // negative: the bytes already received, or 0 at once when none is
+    // waiting, when no port is open, or when the line is lost. Never waits;
+    // WaitForInput does.
     int Recv(char* buffer, int length);
+
+    // Waits up to `timeout_ms` for a byte to be ready for Recv. Returns true
+    // as soon as one is (at once when one is waiting already), false when the
+    // time passed without one. Returns false at once when no port is open or
+    // the line is lost. Sleeps while it waits: never spins the CPU.
+    bool WaitForInput(int timeout_ms);
+
+    // True once the system has reported that the open port's line itself is
+    // gone: a hang-up, or an I/O error that means the device went away (EIO,
+    // ENXIO, ENODEV on POSIX; a failing handle on Windows, as when a USB
+    // adapter is pulled out). It stays true until the next Open or Close.
+    bool LineLost() const;
 
     // Drops every byte received but not yet read. Does nothing when no port
     // is open.
@@ -89,7 +99,13 @@ class SerialGate {
 
     struct Port;  // the open port's platform state
 
+  protected:
+    // Never null: the machine's own places, unless a test's SerialGateAt
+    // (port_paths.h) put others.
+    std::unique_ptr<const PortPaths> paths_;
+
   private:
-    PortPaths paths_;
-    std::unique_ptr<Port> port_;
+    // Owned by this object alone. A shared_ptr keeps the deleter the platform
+    // file made it with, so the shared destructor can end a Port it cannot see.
+    std::shared_ptr<Port> port_;
 };

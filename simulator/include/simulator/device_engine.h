@@ -65,9 +65,18 @@ struct DeviceKnobs {
     // Answer nothing at all (a port with nothing on the line).
     bool mute = false;
 
-    // Every reply leaves this many ms after the byte that asked for it.
-    // Applied by whoever runs the engine (the pty device), not by the engine.
+    // Timing, applied by engine_receive. A sync's echo leaves sync_delay_ms
+    // after the sync byte; every other reply leaves reply_delay_ms after the
+    // byte that asked for it, and, when repeat_reply_ms is 0 or more, once
+    // more repeat_reply_ms after that.
+    int sync_delay_ms = 0;
     int reply_delay_ms = 0;
+    int repeat_reply_ms = -1;
+
+    // The line hangs up once the device has received this many bytes, as
+    // when a USB adapter is pulled: bytes after that never arrive and the
+    // host's side of the line reports it gone. -1: never.
+    int hangup_after_bytes = -1;
 
     // The first N entry checks get a reply, later ones none. -1: no limit.
     int stop_after_checks = -1;
@@ -94,9 +103,17 @@ struct DeviceEngine {
     std::uint8_t command = 0;
     std::uint8_t args[3] = {};
     int arg_count = 0;
-    // Syncs and entry checks received since power on.
+    // Bytes, syncs and entry checks received since power on.
+    int received = 0;
     int syncs = 0;
     int checks = 0;
+};
+
+// A byte the device sends, with the time it leaves, in microseconds on the
+// clock of whoever runs the engine.
+struct TimedByte {
+    std::int64_t due_us = 0;
+    std::uint8_t byte = 0;
 };
 
 // Puts `engine` in its power-on state for `knobs`: settings as the knobs
@@ -128,6 +145,17 @@ bool engine_feed(DeviceEngine* engine, std::uint8_t byte, std::uint8_t* reply);
 // `replies`.
 void engine_feed_bytes(DeviceEngine* engine, const std::uint8_t* bytes, std::size_t count,
                        std::vector<std::uint8_t>* replies);
+
+// Takes one byte from the host that reached the device at `now_us`, as
+// engine_feed does, and appends the replies it causes to `replies`, each with
+// the time it leaves the device as the knobs' timing gives it. A byte that
+// comes after the line has hung up is not taken. Both the pty device and the
+// tests' virtual line run the device through this.
+void engine_receive(DeviceEngine* engine, std::uint8_t byte, std::int64_t now_us,
+                    std::vector<TimedByte>* replies);
+
+// True once the line has hung up (knobs.hangup_after_bytes reached).
+bool engine_hung_up(const DeviceEngine& engine);
 
 // True when entry `entry` of table `table` (numbered as on the wire) is
 // clear. False for an address outside 0..255.

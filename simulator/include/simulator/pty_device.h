@@ -9,21 +9,16 @@
 #include <vector>
 
 #include "simulator/device_engine.h"
-
-// One byte on the line, seen from the device.
-struct WireEvent {
-    double ms = 0;      // steady-clock time since PtyDeviceSetup::start
-    bool sent = false;  // false: received from the host; true: sent by the device
-    std::uint8_t byte = 0;
-};
+#include "simulator/wire_log.h"
 
 struct PtyDeviceSetup {
     DeviceKnobs knobs;
-    // When not null, every byte is written to it as one line,
-    // "<ms, 3 decimals> rx <HEX>" or "<ms> tx <HEX>", followed by `log_suffix`
-    // and flushed at once. Several devices may share one stream.
+    // When not null, every byte is written to it as a line of the line log
+    // (simulator/wire_log.h) and flushed at once. Several devices may share
+    // one stream.
     std::FILE* log = nullptr;
-    std::string log_suffix;
+    // The port's name in the log: "" for the device, a silent port's name.
+    std::string port_name;
     // Timestamps count from here.
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };

@@ -75,3 +75,7 @@ void pause_ms(int ms) {
         now = now_ns();
     }
 }
+
+std::int64_t steady_us() {
+    return now_ns() / 1000;
+}

@@ -1,0 +1,24 @@
+// Where the platform looks for serial ports, and a SerialGate that looks
+// elsewhere: tests give it a /dev and a /sys/class/tty of their own, so that
+// they decide which ports the machine has.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "serial_link/serial_gate.h"
+
+// Linux: the device nodes and the kernel's tty descriptions. Windows ignores
+// both and asks the system.
+struct PortPaths {
+    std::string dev_dir = "/dev";                // holds ttyS<k>, ttyUSB<k>, ttyACM<k>, ttyAMA<k>
+    std::string sys_tty_dir = "/sys/class/tty";  // holds ttyS<k>/type
+};
+
+// A SerialGate that lists and opens the ports found under `paths`.
+class SerialGateAt : public SerialGate {
+  public:
+    explicit SerialGateAt(const PortPaths& paths) {
+        paths_ = std::make_unique<const PortPaths>(paths);
+    }
+};

@@ -1,0 +1,73 @@
+// Finding the device on virtual time: which ports are opened, in which order,
+// every sync byte with its pause, and what is printed.
+#include <gtest/gtest.h>
+
+#include "serial_link/serial_link.h"
+#include "virtual/virtual_run.h"
+
+namespace {
+
+struct Found {
+    int port;
+    bool open;
+};
+
+Found discover(const VirtualSetup& setup) {
+    virtual_reset(setup);
+    SerialGate gate;
+    const int port = find_device(gate);
+    return {port, gate.IsOpen()};
+}
+
+VirtualSetup echoing(std::vector<int> syncs) {
+    VirtualSetup setup;
+    setup.knobs.echo_syncs = std::move(syncs);
+    return setup;
+}
+
+// One sync attempt that got an echo, and one that got none.
+const std::string kEcho = ">FF p20 <FF";
+const std::string kNoEcho = ">FF p20";
+
+TEST(Discovery, EachEchoGivesOneDotAndAllTwentySyncsGoOut) {
+    const Found found = discover(echoing({3, 7, 20}));
+    EXPECT_EQ(found.port, 33);
+    EXPECT_TRUE(found.open);
+    EXPECT_EQ(virtual_output(), found_on(33, 3));
+    // Found, and let go when the gate is destroyed.
+    EXPECT_EQ(virtual_trace(), "open33 " + repeat(kNoEcho, 2) + repeat(kEcho, 1) +
+                                   repeat(kNoEcho, 3) + repeat(kEcho, 1) + repeat(kNoEcho, 12) +
+                                   repeat(kEcho, 1) + kSettled + "close ");
+}
+
+// A port with nothing behind it costs its 20 pauses and nothing more.
+TEST(Discovery, APortWithoutEchoesIsClosedAndTheScanGoesOn) {
+    VirtualSetup setup;
+    setup.ports = {{33, 1, false}, {34, 0, true}, {35, 1, true}, {36, 1, true}};
+    const Found found = discover(setup);
+    EXPECT_EQ(found.port, 35);
+    // The port whose state is not 1 is never opened, nor any after the winner.
+    EXPECT_EQ(virtual_trace(), "open33 " + repeat(kNoEcho, 20) + "close " + synced(35) + "close ");
+    EXPECT_EQ(virtual_output(), found_on(35));
+    EXPECT_EQ(virtual_now_us(), (400 + 400 + 100) * 1000);
+}
+
+TEST(Discovery, NoAnsweringPortMeansNoDeviceAndNoPortOpen) {
+    VirtualSetup wrong_byte;
+    wrong_byte.knobs.sync_reply = 0x55;
+    VirtualSetup no_ports;
+    no_ports.ports.clear();
+    VirtualSetup only_state_zero;
+    only_state_zero.ports = {{1, 0, true}};
+    for (const VirtualSetup& setup : {wrong_byte, no_ports, only_state_zero}) {
+        const Found found = discover(setup);
+        EXPECT_EQ(found.port, -1);
+        EXPECT_FALSE(found.open);
+        EXPECT_EQ(virtual_output(), kNotResponding);
+    }
+    EXPECT_EQ(virtual_trace(), "");  // the last: a port of state 0 is never opened
+    discover(wrong_byte);
+    EXPECT_EQ(virtual_trace(), "open33 " + repeat(">FF p20 <55", 20) + "close ");
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+// vantel's whole run on virtual time: every byte on the wire with the pauses
+// around it, the replies scripted, and the output, checked exactly.
+#include "vantel/run.h"
+
+#include <gtest/gtest.h>
+
+#include "virtual/virtual_run.h"
+
+namespace {
+
+const std::string kWritten =
+    "\n\nWrite:\nPager writen\nTable writen\nPager_to_table writen\n\nVerify:";
+
+std::string verify_lines(bool pager, bool table, bool pager_to_table) {
+    auto line = [](const char* name, bool ok) {
+        return std::string("\n") + name + " verify " + (ok ? "ok." : "error.");
+    };
+    return line("Pager", pager) + line("Table", table) + line("Pager_to_table", pager_to_table);
+}
+
+std::string written(std::uint8_t pager, std::uint8_t table, std::uint8_t pager_to_table) {
+    return set(0xF5, pager) + set(0xF7, table) + set(0xF9, pager_to_table);
+}
+
+using VantelRun = VirtualRun;
+
+TEST_F(VantelRun, WritesEachSettingThenReadsEachBackWithEveryPause) {
+    write_config("250 99 7");
+    VirtualSetup setup;
+    setup.knobs.pager = 0;
+    EXPECT_EQ(run(run_vantel, setup), 0);
+    EXPECT_EQ(virtual_trace(), synced() + written(0xFA, 0x63, 0x07) + query(0xF6, 0xFA) +
+                                   query(0xF8, 0x63) + query(0xFA, 0x07) + kClosedAndPrompted);
+    EXPECT_EQ(virtual_output(), found_on(33) + kWritten + verify_lines(true, true, true) + kPrompt);
+    EXPECT_EQ(virtual_device().settings[2], 7);
+}
+
+TEST_F(VantelRun, EachSettingIsVerifiedOnItsOwnAndTheRunGoesOn) {
+    write_config("10 2 3");
+    const struct {
+        int store_wrong;
+        std::string verify;
+    } cases[] = {
+        {kSettingPager, verify_lines(false, true, true)},
+        {kSettingTable, verify_lines(true, false, true)},
+        {kSettingPagerToTable, verify_lines(true, true, false)},
+    };
+    for (const auto& c : cases) {
+        VirtualSetup setup;
+        setup.knobs.store_wrong = c.store_wrong;
+        EXPECT_EQ(run(run_vantel, setup), 0);
+        EXPECT_EQ(virtual_output(), found_on(33) + kWritten + c.verify + kPrompt) << c.store_wrong;
+    }
+}
+
+TEST_F(VantelRun, AMissingReplyIsAnErrorEvenWhenTheValueEqualsTheQuery) {
+    // 246 and 250 are the query bytes F6 and FA themselves.
+    write_config("246 99 250");
+    VirtualSetup setup;
+    setup.knobs.silent_after_sync = true;
+    EXPECT_EQ(run(run_vantel, setup), 0);
+    EXPECT_EQ(virtual_output(),
+              found_on(33) + kWritten + verify_lines(false, false, false) + kPrompt);
+    EXPECT_EQ(virtual_trace(), synced() + written(0xF6, 0x63, 0xFA) + no_reply(0xF6) +
+                                   no_reply(0xF8) + no_reply(0xFA) + kClosedAndPrompted);
+}
+
+// A reply is waited for up to its bound: one within it counts exactly as a
+// prompt one; one after it is no reply, and never the next setting's.
+TEST_F(VantelRun, LateRepliesCountWithinTheBoundAndNeverAnswerTheNextQuery) {
+    write_config("10 2 3");
+    EXPECT_EQ(run(run_vantel), 0);
+    const std::string prompt_trace = virtual_trace();
+
+    VirtualSetup late;
+    late.knobs.reply_delay_ms = 150;
+    EXPECT_EQ(run(run_vantel, late), 0);
+    EXPECT_EQ(virtual_output(), found_on(33) + kWritten + verify_lines(true, true, true) + kPrompt);
+    EXPECT_EQ(sent_bytes(virtual_trace()), sent_bytes(prompt_trace));
+    EXPECT_NE(virtual_trace().find(">F8 p20 w130 <02 "), std::string::npos) << virtual_trace();
+
+    VirtualSetup too_late;
+    too_late.knobs.reply_delay_ms = 400;
+    EXPECT_EQ(run(run_vantel, too_late), 0);
+    EXPECT_EQ(virtual_output(),
+              found_on(33) + kWritten + verify_lines(false, false, false) + kPrompt);
+    // The late reply comes while the line falls quiet, and goes with it.
+    EXPECT_NE(virtual_trace().find(">F6 p20 t300 w80 <0A t100 >F8 p20 t300 w80 <02 t100 "),
+              std::string::npos)
+        << virtual_trace();
+}
+
+TEST_F(VantelRun, ALostLineEndsTheRunWithNothingMoreSent) {
+    write_config("10 2 3");
+    VirtualSetup pulled;
+    pulled.knobs.hangup_after_bytes = 20 + 3;  // the syncs, F5, its value and F7
+    EXPECT_EQ(run(run_vantel, pulled), 1);
+    EXPECT_EQ(virtual_output(), found_on(33) + "\n\nWrite:\nPager writen" +
+                                    "\nError: the line to the device was lost.");
+    EXPECT_EQ(virtual_trace(), synced() + set(0xF5, 0x0A) + ">F7 p20 >02! close ");
+}
+
+TEST_F(VantelRun, BadSettingsStopBeforeAnythingIsSentWithThePortStillOpen) {
+    const struct {
+        const char* config;
+        const char* message;
+    } cases[] = {
+        {"251 0 0", "\n Error: pager = 251 must be less 250"},
+        {"0 100 0", "\n Error: table = 100 must be less 99"},
+        {"0 0 251", "\n Error: pager_to_table = 251 must be less 250"},
+        {"0x1F 0144 7", "\n Error: table = 100 must be less 99"},
+        {"1 -1 1", "\n Error: table = -1 must be 0 or more"},
+        {"1 2", "\n Error: cannot read pager_to_table from config.txt"},
+    };
+    for (const auto& c : cases) {
+        write_config(c.config);
+        EXPECT_EQ(run(run_vantel), 1) << c.config;
+        EXPECT_EQ(virtual_output(), found_on(33) + "\n\nWrite:" + c.message + kPrompt) << c.config;
+        EXPECT_EQ(virtual_trace(), synced() + "key close ") << c.config;
+    }
+}
+
+TEST_F(VantelRun, MissingConfigStopsAtOnceAndNoDeviceNeverLooksForIt) {
+    EXPECT_EQ(run(run_vantel), 1);
+    EXPECT_EQ(virtual_output(), found_on(33) + "\nError: file <config.txt> not found.");
+    EXPECT_EQ(virtual_trace(), synced() + "close ");
+
+    VirtualSetup nothing;
+    nothing.ports.clear();
+    EXPECT_EQ(run(run_vantel, nothing), 1);
+    EXPECT_EQ(virtual_output(), kNotResponding);
+    EXPECT_EQ(virtual_trace(), "");
+}
+
+}  // namespace

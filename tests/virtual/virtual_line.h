@@ -1,0 +1,62 @@
+// A machine on virtual time for running a program's whole run inside a test.
+//
+// The test build links the run against this file's fakes instead of the
+// platform's: SerialGate's ports are virtual and the simulated device (its
+// protocol engine) sits behind one of them, pause_ms advances a virtual clock
+// instead of sleeping, and say and wait_key write to a string. Nothing real
+// happens and no time passes, so a test sees every byte on the wire with the
+// time around it, exact to the microsecond, and no load can disturb it.
+//
+// A byte the host sends reaches the device at once; the device's replies come
+// when the engine's knobs say (DeviceKnobs: sync_delay_ms, reply_delay_ms,
+// repeat_reply_ms, hangup_after_bytes ...). Waiting for a byte advances the
+// clock to the byte, or to the end of the wait.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "simulator/device_engine.h"
+
+// One port the virtual machine offers, in port-list order.
+struct VirtualPort {
+    int number = 33;     // the COM number
+    int state = 1;       // the state byte in the port list
+    bool device = true;  // the simulated device is behind it; else nothing answers
+};
+
+struct VirtualSetup {
+    DeviceKnobs knobs;
+    std::vector<VirtualPort> ports = std::vector<VirtualPort>(1);  // the device on COM33
+    bool console = false;                                          // standard output is a console
+};
+
+// Starts a fresh machine: time 0, the device powered on with `setup.knobs`,
+// no port open, trace and output empty.
+void virtual_reset(const VirtualSetup& setup);
+
+// What the host did, in order, each step followed by one space:
+//   open33  close   Open of port 33 (one that exists) / Close of the open port
+//   >F6             byte F6 sent and taken by the line
+//   >F6!            byte F6 handed to Send after the line was lost
+//   p20             pause_ms(20)
+//   w1.5  t30       a wait for a byte that ended after 1.5 ms with one there /
+//                   that ran its whole 30 ms with none
+//   <0A             byte 0A read
+//   x0A             byte 0A dropped unread (DiscardInput)
+//   key             the key prompt's wait
+// Durations are milliseconds of virtual time, exact to the microsecond.
+const std::string& virtual_trace();
+
+// Everything the run printed, in order.
+const std::string& virtual_output();
+
+// The virtual clock, in microseconds since virtual_reset.
+std::int64_t virtual_now_us();
+
+// The device's state (settings, cleared entries, counters).
+const DeviceEngine& virtual_device();
+
+// `step` followed by a space, `times` times: a helper for expected traces.
+std::string repeat(const std::string& step, int times);

@@ -1,0 +1,248 @@
+// The fakes behind virtual_line.h: SerialGate's platform half, pause_ms, and
+// the console's output and key prompt, all on one virtual clock.
+#include <cstdarg>
+#include <cstdio>
+#include <map>
+
+#include "console/console.h"
+#include "port_list.h"
+#include "serial_link/serial_gate.h"
+#include "serial_link/serial_link.h"
+#include "virtual_line.h"
+
+struct SerialGate::Port {
+    VirtualPort port;
+    bool lost = false;
+};
+
+namespace {
+
+struct Machine {
+    VirtualSetup setup;
+    DeviceEngine engine;
+    std::int64_t now_us = 0;
+    // The device's bytes on their way to the host, by the time they arrive.
+    std::multimap<std::int64_t, std::uint8_t> incoming;
+    std::string trace;
+    std::string output;
+};
+
+Machine& machine() {
+    static Machine m;
+    return m;
+}
+
+void step(const char* format, ...) {
+    char text[64];
+    std::va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    machine().trace += text;
+    machine().trace += ' ';
+}
+
+// "20", "1.5", "0.001": milliseconds, exact to the microsecond.
+std::string ms_text(std::int64_t us) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(us / 1000),
+                  static_cast<long long>(us % 1000));
+    std::string s = text;
+    while (s.back() == '0') {
+        s.pop_back();
+    }
+    if (s.back() == '.') {
+        s.pop_back();
+    }
+    return s;
+}
+
+bool line_lost() {
+    return engine_hung_up(machine().engine);
+}
+
+// Takes the first byte that has arrived by now, if any.
+bool take_arrived(std::uint8_t* byte) {
+    Machine& m = machine();
+    if (m.incoming.empty() || m.incoming.begin()->first > m.now_us) {
+        return false;
+    }
+    *byte = m.incoming.begin()->second;
+    m.incoming.erase(m.incoming.begin());
+    return true;
+}
+
+// Waits up to `bound_ms` for a byte to arrive on the open port, which is the
+// device's when `device` is true. True when one is there.
+bool wait_for_byte(int bound_ms, bool device) {
+    Machine& m = machine();
+    const std::int64_t end = m.now_us + bound_ms * std::int64_t{1000};
+    if (device && !line_lost() && !m.incoming.empty() && m.incoming.begin()->first <= end) {
+        const std::int64_t due = std::max(m.incoming.begin()->first, m.now_us);
+        if (due > m.now_us) {
+            step("w%s", ms_text(due - m.now_us).c_str());
+            m.now_us = due;
+        }
+        return true;
+    }
+    step("t%s", ms_text(end - m.now_us).c_str());
+    m.now_us = end;
+    return false;
+}
+
+}  // namespace
+
+void virtual_reset(const VirtualSetup& setup) {
+    Machine& m = machine();
+    m = Machine{};
+    m.setup = setup;
+    engine_power_on(&m.engine, setup.knobs);
+}
+
+const std::string& virtual_trace() {
+    return machine().trace;
+}
+
+const std::string& virtual_output() {
+    return machine().output;
+}
+
+std::int64_t virtual_now_us() {
+    return machine().now_us;
+}
+
+const DeviceEngine& virtual_device() {
+    return machine().engine;
+}
+
+std::string repeat(const std::string& text, int times) {
+    std::string result;
+    for (int i = 0; i < times; ++i) {
+        result += text + " ";
+    }
+    return result;
+}
+
+// ---- SerialGate's platform half ---------------------------------------------
+
+void fill_port_list(const PortPaths&, PortInfo* info) {
+    info->clear();
+    for (const VirtualPort& port : machine().setup.ports) {
+        info->append(port.number, port.state);
+    }
+}
+
+bool SerialGate::Open(int port, int) {
+    Close();
+    for (const VirtualPort& candidate : machine().setup.ports) {
+        if (candidate.number == port) {
+            port_ = std::make_shared<Port>(Port{candidate});
+            step("open%d", port);
+            return true;
+        }
+    }
+    return false;
+}
+
+void SerialGate::Close() {
+    if (port_) {
+        step("close");
+        port_.reset();
+    }
+}
+
+int SerialGate::Send(const char* buffer, int length) {
+    if (!port_ || port_->lost || buffer == nullptr || length <= 0) {
+        return 0;
+    }
+    Machine& m = machine();
+    int sent = 0;
+    for (int i = 0; i < length; ++i) {
+        const auto byte = static_cast<std::uint8_t>(buffer[i]);
+        if (port_->port.device && line_lost()) {
+            step(">%02X!", byte);  // the system refuses it: the line is gone
+            port_->lost = true;
+            break;
+        }
+        step(">%02X", byte);
+        ++sent;
+        if (port_->port.device) {
+            std::vector<TimedByte> replies;
+            engine_receive(&m.engine, byte, m.now_us, &replies);
+            for (const TimedByte& reply : replies) {
+                m.incoming.emplace(reply.due_us, reply.byte);
+            }
+        }
+    }
+    return sent;
+}
+
+int SerialGate::Recv(char* buffer, int length) {
+    if (!port_ || port_->lost || buffer == nullptr || length <= 0) {
+        return 0;
+    }
+    if (port_->port.device && line_lost()) {
+        port_->lost = true;
+        return 0;
+    }
+    int got = 0;
+    std::uint8_t byte = 0;
+    while (got < length && port_->port.device && take_arrived(&byte)) {
+        step("<%02X", byte);
+        buffer[got++] = static_cast<char>(byte);
+    }
+    return got;
+}
+
+bool SerialGate::WaitForInput(int timeout_ms) {
+    if (!port_ || port_->lost) {
+        return false;
+    }
+    if (port_->port.device && line_lost()) {
+        port_->lost = true;
+        return false;
+    }
+    return wait_for_byte(timeout_ms, port_->port.device);
+}
+
+bool SerialGate::LineLost() const {
+    return port_ && port_->lost;
+}
+
+void SerialGate::DiscardInput() {
+    std::uint8_t byte = 0;
+    while (port_ && port_->port.device && take_arrived(&byte)) {
+        step("x%02X", byte);
+    }
+}
+
+// ---- Pauses and the console ---------------------------------------------------
+
+void pause_ms(int ms) {
+    if (ms > 0) {
+        step("p%d", ms);
+        machine().now_us += ms * std::int64_t{1000};
+    }
+}
+
+std::int64_t steady_us() {
+    return machine().now_us;
+}
+
+void say(const char* format, ...) {
+    char text[256];
+    std::va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    machine().output += text;
+}
+
+bool stdout_is_console() {
+    return machine().setup.console;
+}
+
+void wait_key() {
+    say("\nPress any key ...");
+    step("key");
+}

@@ -1,0 +1,8 @@
+// The configuration writer's run, from finding the device to the key prompt.
+#pragma once
+
+// Finds the device, reads and checks "config.txt", writes the three settings,
+// reads each back and reports it, closes the port and waits for a key.
+// Returns the exit status: 0 when the run completed, whatever the verify
+// results; 1 when no device answered or config.txt is missing or bad.
+int run_vantel();
