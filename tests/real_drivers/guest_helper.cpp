@@ -19,9 +19,9 @@
 //
 //   guest_helper watch-opens PATH...
 //       Prints "open PATH MS" each time one of PATH is opened and "close
-//       PATH MS" each time a descriptor of it is closed, MS being the
-//       monotonic clock in milliseconds, until killed. Prints "ready" once
-//       every watch is set.
+//       PATH MS" each time such an open file is closed for good (its last
+//       descriptor), MS being the monotonic clock in milliseconds, until
+//       killed. Prints "ready" once every watch is set.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
