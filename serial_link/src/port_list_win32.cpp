@@ -20,18 +20,12 @@ void add_port(const char* name, std::uint8_t state, PortStates& ports) {
     }
 }
 
-// The state of a port in the serial-port map, by the name of its value there
-// (the driver's device): a Bluetooth serial port is \Device\BthModem<n>.
-std::uint8_t serial_map_state(const char* device) {
-    static const char kBluetooth[] = "\\Device\\BthModem";
-    return _strnicmp(device, kBluetooth, sizeof kBluetooth - 1) == 0 ? kStateBluetooth
-                                                                     : kStateProbe;
-}
-
-// The serial-port map the port drivers keep: one REG_SZ value "COM<n>" per
-// port, named after the driver's device. Under Wine it also holds the ports
-// mapped in HKLM\Software\Wine\Ports.
-void add_registry_ports(PortStates& ports) {
+// Calls `visit(device, port_name)` for each entry of the serial-port map the
+// port drivers keep: one REG_SZ value "COM<n>" per port, named after the
+// driver's device. Under Wine it also holds the ports mapped in
+// HKLM\Software\Wine\Ports.
+template <typename Visit>
+void visit_serial_map(Visit visit) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
                       &key) != ERROR_SUCCESS) {
@@ -53,7 +47,7 @@ void add_registry_ports(PortStates& ports) {
         }
         if (type == REG_SZ) {
             data[data_size] = '\0';  // the stored string need not end in NUL
-            add_port(data, serial_map_state(value_name), ports);
+            visit(value_name, data);
         }
     }
     RegCloseKey(key);
@@ -94,10 +88,28 @@ int com_port_number(const char* name) {
     return number;
 }
 
+std::uint8_t serial_map_state(const char* device) {
+    static const char kBluetooth[] = "\\Device\\BthModem";
+    return _strnicmp(device, kBluetooth, sizeof kBluetooth - 1) == 0 ? kStateBluetooth
+                                                                     : kStateProbe;
+}
+
+std::string serial_map_device(int port) {
+    std::string found;
+    visit_serial_map([&](const char* device, const char* name) {
+        if (found.empty() && com_port_number(name) == port) {
+            found = device;
+        }
+    });
+    return found;
+}
+
 void fill_port_list(const PortPaths& /*paths*/, PortInfo* info) {
     PortStates ports = {};
     // The map first: it alone tells a Bluetooth port by its device name.
-    add_registry_ports(ports);
+    visit_serial_map([&](const char* device, const char* name) {
+        add_port(name, serial_map_state(device), ports);
+    });
     add_dos_device_ports(ports);
 
     info->clear();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // State bytes of the Windows port list.
 inline constexpr std::uint8_t kStateProbe = 1;
@@ -13,3 +14,13 @@ inline constexpr std::uint8_t kStateBluetooth = 2;
 // Returns -1 for anything else: other names, n out of range, leading zeros,
 // trailing characters.
 int com_port_number(const char* name);
+
+// The state byte of a port in the serial-port map, by the name of its value
+// there (the driver's device): kStateBluetooth for \Device\BthModem<n>,
+// kStateProbe for any other.
+std::uint8_t serial_map_state(const char* device);
+
+// The driver's device of port `port` in the serial-port map
+// (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), such as "\Device\Serial0", or ""
+// when the map does not list the port.
+std::string serial_map_device(int port);
