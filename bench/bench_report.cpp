@@ -37,13 +37,17 @@ int read_wire(const std::vector<WireEvent>& wire, RunFigures* figures) {
     return first >= 0 ? bytes : -1;
 }
 
-void print_heading(const char* where) {
+void print_heading(const char* where, bool silent_ports) {
     std::printf("brisko against the simulated device%s, %d tables of %d entries\n", where,
                 kBenchTables, kBenchEntries);
     std::printf("floor (prescribed pauses): %.1f ms; wire span floor: %.1f ms\n\n", kFloorMs,
                 kWireFloorMs);
-    std::printf("silent port floor: %.1f ms\n\n", kSilentFloorMs);
-    std::printf("run  wire span ms  ratio   wall ms  cpu ms  cpu share  silent port ms  ratio\n");
+    if (silent_ports) {
+        std::printf("silent port floor: %.1f ms (%d ports tried before the device)\n\n",
+                    kSilentFloorMs, kSilentPorts);
+    }
+    std::printf("run  wire span ms  ratio   wall ms  cpu ms  cpu share%s\n",
+                silent_ports ? "  silent port ms  ratio" : "");
 }
 
 int print_run(int run, const RunFigures& f) {

@@ -43,10 +43,11 @@ struct RunFigures {
 // Returns -1 when no F6 came.
 int read_wire(const std::vector<WireEvent>& wire, RunFigures* figures);
 
-// Prints the heading, one line per run, and the verdict. Each returns what
+// Prints the heading (with the silent-port columns when `silent_ports`), one
+// line per run, and the verdict. Each returns what
 // main returns: print_run 1 for a failed run, print_verdict 0 when the worst
 // run met the goals (wire span at most 1.01 of its floor, CPU at most 1 % of
 // wall, a silent port at most 0.45 s) and 3 when not.
-void print_heading(const char* where);
+void print_heading(const char* where, bool silent_ports);
 int print_run(int run, const RunFigures& figures);
 int print_verdict();

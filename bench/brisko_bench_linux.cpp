@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
     }
     const std::string self = std::filesystem::canonical("/proc/self/exe").string();
 
-    print_heading("");
+    print_heading("", true);
     for (int i = 1; i <= runs; ++i) {
         if (print_run(i, run_once(self)) != 0) {
             std::printf("(is devsim able to make a private /dev here?)\n");

@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
                      "usage: brisko_bench --brisko BRISKO_EXE --log DEVSIM_LOG [--runs N]\n");
         return 2;
     }
-    print_heading(" on a COM port");
+    print_heading(" on a COM port", false);
     for (int i = 1; i <= runs; ++i) {
         if (print_run(i, run_once(brisko, log)) != 0) {
             return 1;
