@@ -23,15 +23,17 @@ inline constexpr int kRunBytes = 20 + 3 + kBenchTables * kBenchEntries * (4 + 3)
 struct RunFigures {
     bool ok = false;
     double wire_span = 0;  // ms from the first geometry query to the last byte, as devsim saw it
+    double gap_over = 0;   // ms, median of each gap between bytes less the pause it needs
     double wall = 0;       // ms brisko ran
     double cpu = 0;        // ms of CPU brisko used, user + system
 };
 
 // Reads devsim's wire log (lines "<ms> rx|tx <HEX>") after its first
-// `skip_lines` lines: sets `*wire_span` from the first F6 the program sent to
-// its last byte, and `*bytes` to the number of bytes it sent. Returns false
-// when no F6 came.
-bool read_wire_span(std::istream& log, long skip_lines, double* wire_span, int* bytes);
+// `skip_lines` lines into `figures`: the wire span from the first F6 the
+// program sent to its last byte, and the median gap overrun. Sets `*bytes`
+// to the number of bytes the program sent. Returns false when the run's
+// bytes were not all there.
+bool read_wire(std::istream& log, long skip_lines, RunFigures* figures, int* bytes);
 
 // Prints the heading, one line per run, and the verdict. Each returns what
 // main returns: print_run 1 for a failed run, print_verdict 0 when the worst

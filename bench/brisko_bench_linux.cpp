@@ -75,7 +75,7 @@ RunFigures run_once(const std::string& self) {
     // The run proper starts at the first F6, after discovery's sync bytes.
     std::ifstream wire(log);
     int bytes = 0;
-    const bool logged = read_wire_span(wire, 0, &figures.wire_span, &bytes);
+    const bool logged = read_wire(wire, 0, &figures, &bytes);
     std::ifstream usage(report);
     figures.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && logged &&
                  static_cast<bool>(usage >> figures.wall >> figures.cpu);

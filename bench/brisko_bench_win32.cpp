@@ -86,7 +86,7 @@ RunFigures run_once(const char* brisko, const char* log) {
     for (int i = 0; i < 40 && bytes < kRunBytes; ++i) {
         Sleep(i == 0 ? 0 : 50);
         std::ifstream wire(log);
-        logged = read_wire_span(wire, mark, &figures.wire_span, &bytes);
+        logged = read_wire(wire, mark, &figures, &bytes);
     }
     figures.ok = status == 0 && logged && bytes == kRunBytes;
     return figures;
