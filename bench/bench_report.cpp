@@ -13,7 +13,8 @@ double worst_silent = -1;
 }  // namespace
 
 int read_wire(const std::vector<WireEvent>& wire, RunFigures* figures) {
-    double first = -1, last = -1, first_silent = -1, first_device = -1;
+    std::vector<double> run;  // when each byte from the first F6 on came, in ms
+    double first_silent = -1, first_device = -1;
     int bytes = 0;
     for (const WireEvent& event : wire) {
         if (event.sent) {
@@ -25,16 +26,34 @@ int read_wire(const std::vector<WireEvent>& wire, RunFigures* figures) {
         }
         first_device = first_device < 0 ? event.ms : first_device;
         ++bytes;
-        if (first < 0 && event.byte == 0xF6) {
-            first = event.ms;
+        if (!run.empty() || event.byte == 0xF6) {
+            run.push_back(event.ms);
         }
-        last = event.ms;
     }
-    figures->wire_span = last - first;
+    // The pause each byte needs before the next: 20 ms after each geometry
+    // query; 10, 10, 10 and 20 ms for the bytes that clear an entry; 10, 10
+    // and 10 + reply + 10 ms for the bytes that check one.
+    std::vector<double> needed = {20, 20, 20};
+    for (int i = 0; i < kBenchTables * kBenchEntries; ++i) {
+        needed.insert(needed.end(), {10, 10, 10, 20});
+    }
+    for (int i = 0; i < kBenchTables * kBenchEntries; ++i) {
+        needed.insert(needed.end(), {10, 10, 20});
+    }
+    if (run.size() != needed.size()) {
+        return -1;
+    }
+    std::vector<double> over;
+    for (std::size_t i = 0; i + 1 < run.size(); ++i) {
+        over.push_back(run[i + 1] - run[i] - needed[i]);
+    }
+    std::nth_element(over.begin(), over.begin() + over.size() / 2, over.end());
+    figures->gap_over = over[over.size() / 2];
+    figures->wire_span = run.back() - run.front();
     if (first_silent >= 0) {
         figures->silent_port = (first_device - first_silent) / kSilentPorts;
     }
-    return first >= 0 ? bytes : -1;
+    return bytes;
 }
 
 void print_heading(const char* where, bool silent_ports) {
@@ -46,7 +65,7 @@ void print_heading(const char* where, bool silent_ports) {
         std::printf("silent port floor: %.1f ms (%d ports tried before the device)\n\n",
                     kSilentFloorMs, kSilentPorts);
     }
-    std::printf("run  wire span ms  ratio   wall ms  cpu ms  cpu share%s\n",
+    std::printf("run  wire span ms  ratio   gap over ms  wall ms  cpu ms  cpu share%s\n",
                 silent_ports ? "  silent port ms  ratio" : "");
 }
 
@@ -59,8 +78,8 @@ int print_run(int run, const RunFigures& f) {
     const double share = f.cpu / f.wall;
     worst_ratio = std::max(worst_ratio, ratio);
     worst_share = std::max(worst_share, share);
-    std::printf("%3d  %12.1f  %.4f  %8.1f  %6.1f  %8.3f%%", run, f.wire_span, ratio, f.wall, f.cpu,
-                share * 100);
+    std::printf("%3d  %12.1f  %.4f  %11.3f  %7.1f  %6.1f  %8.3f%%", run, f.wire_span, ratio,
+                f.gap_over, f.wall, f.cpu, share * 100);
     if (f.silent_port >= 0) {
         const double silent = f.silent_port / kSilentFloorMs;
         worst_silent = std::max(worst_silent, silent);

@@ -30,6 +30,7 @@ inline constexpr int kRunBytes = 20 + 3 + kBenchTables * kBenchEntries * (4 + 3)
 struct RunFigures {
     bool ok = false;
     double wire_span = 0;  // ms from the first geometry query to the last byte, as devsim saw it
+    double gap_over = 0;   // ms, median of each gap between bytes less the pause it needs
     double wall = 0;       // ms brisko ran
     double cpu = 0;        // ms of CPU brisko used, user + system
     // ms each silent port cost discovery, from the first sync on the first
@@ -38,9 +39,10 @@ struct RunFigures {
 };
 
 // Reads one run's bytes from devsim's line log: sets the wire span (from the
-// first F6 the program sent the device to its last byte) and the silent-port
-// cost in `*figures`, and returns the number of bytes the device received.
-// Returns -1 when no F6 came.
+// first F6 the program sent the device to its last byte), the median gap
+// overrun and the silent-port cost in `*figures`, and returns the number of
+// bytes the device received. Returns -1 when the run's bytes from F6 on are
+// not all there.
 int read_wire(const std::vector<WireEvent>& wire, RunFigures* figures);
 
 // Prints the heading (with the silent-port columns when `silent_ports`), one

@@ -6,10 +6,10 @@
 //   default 15.6 ms tick a 10 ms pause would last twice as long). It takes
 //   whole milliseconds, so it cannot aim early.
 //
-// Which lands closer to the floor depends on the system. Windows fires the
-// high-resolution timer within tens of microseconds; Wine fires its timers on
-// whole milliseconds of its server's clock, some 0.5 ms late on average,
-// while its Sleep wakes within 0.1 ms. So the first pauses of a run take the
+// Which lands closer to the floor depends on the system. The high-resolution
+// timer is made to fire well within a millisecond on Windows; Wine fires its
+// timers on whole milliseconds of its server's clock, some 0.5 ms late on
+// average, while its Sleep wakes within 0.1 ms. So the first pauses of a run take the
 // two ways in turn, and the rest take the one whose pauses overran less;
 // Sleep alone where the timer cannot be made. Neither ever ends a pause
 // early, and nothing stays raised between pauses, such as during the key
