@@ -8,14 +8,14 @@
 #     Linux:   pager-tools_<version>_<arch>.deb          (vantel, brisko, pager-ports)
 #              pager-tools-devsim_<version>_<arch>.deb   (the device simulator)
 #     Windows (mingw-w64 cross build): pager-tools-<version>-win64.zip, holding
-#              vantel.exe, brisko.exe and pager-ports.exe
+#              vantel.exe, brisko.exe, pager-ports.exe, README.md and LICENSE
 #
 # Included at the end of the top-level CMakeLists.txt, after every target
 # exists. Needs GNUInstallDirs.
 
-set(PAGER_PACKAGE_CONTACT
-    "Seed 6bc5d1be maintainers <maintainers@users.noreply.c-seed-6bc5d1be.example>"
+set(PAGER_PACKAGE_CONTACT "Pager tools maintainers <maintainers@pager-tools.org>"
     CACHE STRING "Maintainer named in the packages (Name <address>)")
+set(PAGER_HOMEPAGE "https://pager-tools.org/" CACHE STRING "The project's home page")
 
 # On Windows the two programs go to the top of the install tree (and of the
 # ZIP), next to each other, where a technician looks for them.
@@ -30,9 +30,12 @@ install(TARGETS vantel brisko pager-ports RUNTIME DESTINATION ${PAGER_INSTALL_BI
 if(TARGET devsim)
   install(TARGETS devsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT simulator)
 endif()
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT programs)
 
-# Manual pages, gzipped as Debian wants them when gzip is there. Windows gets
-# none: its users have no man.
+# Manual pages, with the release written into their title line, gzipped as
+# Debian wants them when gzip is there. Windows gets none: its users have no
+# man.
 if(NOT WIN32)
   set(pager_man_programs vantel.1 brisko.1 pager-ports.1)
   set(pager_man_simulator)
@@ -43,19 +46,20 @@ if(NOT WIN32)
   set(pager_man_outputs)
   foreach(page IN LISTS pager_man_programs pager_man_simulator)
     set(source ${PROJECT_SOURCE_DIR}/man/${page})
+    set(versioned ${PROJECT_BINARY_DIR}/man/${page})
+    set(commands COMMAND ${CMAKE_COMMAND} -DPAGE_IN=${source} -DPAGE_OUT=${versioned}
+                 -DVERSION=${PROJECT_VERSION} -P ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake)
+    set(installed ${versioned})
     if(PAGER_GZIP)
-      set(installed ${PROJECT_BINARY_DIR}/man/${page}.gz)
+      set(installed ${versioned}.gz)
       # -n leaves the name and time out, so the same page gives the same bytes.
-      add_custom_command(OUTPUT ${installed}
-                         COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
-                         COMMAND ${PAGER_GZIP} -9 -n -c ${source} > ${installed}
-                         DEPENDS ${source}
-                         COMMENT "Compressing the manual page ${page}"
-                         VERBATIM)
-      list(APPEND pager_man_outputs ${installed})
-    else()
-      set(installed ${source})
+      list(APPEND commands COMMAND ${PAGER_GZIP} -9 -n -f ${versioned})
     endif()
+    add_custom_command(OUTPUT ${installed} ${commands}
+                       DEPENDS ${source} ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
+                       COMMENT "Manual page ${page}"
+                       VERBATIM)
+    list(APPEND pager_man_outputs ${installed})
     if(page IN_LIST pager_man_programs)
       set(component programs)
     else()
@@ -63,18 +67,46 @@ if(NOT WIN32)
     endif()
     install(FILES ${installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
   endforeach()
-  if(pager_man_outputs)
-    add_custom_target(pager_man_pages ALL DEPENDS ${pager_man_outputs})
+  add_custom_target(pager_man_pages ALL DEPENDS ${pager_man_outputs})
+endif()
+
+# What Debian wants of every package in /usr/share/doc/<package>: the
+# copyright in machine-readable form and the changelog, gzipped. Both come
+# from the repository (cmake/debian/copyright, CHANGELOG).
+if(NOT WIN32 AND PAGER_GZIP)
+  set(pager_changelog_gz ${PROJECT_BINARY_DIR}/debian/changelog.gz)
+  add_custom_command(OUTPUT ${pager_changelog_gz}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/debian
+                     COMMAND ${PAGER_GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/CHANGELOG
+                             > ${pager_changelog_gz}
+                     DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG
+                     COMMENT "Debian changelog"
+                     VERBATIM)
+  add_custom_target(pager_changelog ALL DEPENDS ${pager_changelog_gz})
+  set(pager_debian_docs ${PROJECT_SOURCE_DIR}/cmake/debian/copyright ${pager_changelog_gz})
+  install(FILES ${pager_debian_docs} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/pager-tools
+          COMPONENT programs)
+  # lintian reads "writen" in vantel's messages as a misspelling; the
+  # overrides say that the word is meant.
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/pager-tools.lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT programs
+          RENAME pager-tools)
+  if(TARGET devsim)
+    install(FILES ${pager_debian_docs}
+            DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/pager-tools-devsim COMPONENT simulator)
   endif()
 endif()
 
 # --- CPack ---------------------------------------------------------------
 
 set(CPACK_PACKAGE_NAME pager-tools)
-set(CPACK_PACKAGE_VENDOR "Pager tools maintainers")
+set(CPACK_PACKAGE_VENDOR "the vantel and brisko authors")
 set(CPACK_PACKAGE_CONTACT "${PAGER_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
+# Fixed permissions for the directories the packages make, whatever the umask.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+    GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 set(CPACK_SOURCE_IGNORE_FILES "/[.]git/" "/build[^/]*/" "/[.]cache/")
 
 set(CPACK_COMPONENT_PROGRAMS_DISPLAY_NAME "vantel, brisko and pager-ports")
@@ -107,7 +139,9 @@ else()
     list(APPEND CPACK_COMPONENTS_ALL simulator)
   endif()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/debian/strip_notes.cmake)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${PAGER_PACKAGE_CONTACT}")
+  set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PAGER_HOMEPAGE}")
   set(CPACK_DEBIAN_PACKAGE_SECTION comm)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # The first line of each description is the package's summary. (Setting

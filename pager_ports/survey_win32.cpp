@@ -4,40 +4,10 @@
 
 #include <string>
 
+#include "port_list_win32.h"
 #include "survey.h"
 
 namespace {
-
-// The SERIALCOMM value name ("\Device\Serial0") whose data is `com`, or "".
-std::string serialcomm_device(const std::string& com) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
-                      &key) != ERROR_SUCCESS) {
-        return "";
-    }
-    std::string found;
-    for (DWORD index = 0; found.empty(); ++index) {
-        char value_name[256];
-        DWORD value_name_size = sizeof value_name;
-        char data[64];
-        DWORD data_size = sizeof data - 1;
-        DWORD type = 0;
-        const LONG result = RegEnumValueA(key, index, value_name, &value_name_size, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(data), &data_size);
-        if (result == ERROR_MORE_DATA) {
-            continue;
-        }
-        if (result != ERROR_SUCCESS) {
-            break;
-        }
-        data[data_size] = '\0';
-        if (type == REG_SZ && lstrcmpiA(data, com.c_str()) == 0) {
-            found = value_name;
-        }
-    }
-    RegCloseKey(key);
-    return found;
-}
 
 // What the DOS device `com` leads to ("\Device\Serial0"), or "".
 std::string dos_device_target(const std::string& com) {
@@ -50,13 +20,13 @@ std::string dos_device_target(const std::string& com) {
 
 void describe_port(const PortPaths& /*paths*/, PortEntry* entry) {
     const std::string com = "COM" + std::to_string(entry->port);
-    entry->device = serialcomm_device(com);
+    entry->device = serial_map_device(entry->port);
     if (entry->device.empty()) {
         entry->device = dos_device_target(com);
     }
     if (entry->state != 1) {
         entry->state_note =
-            entry->device.find("Bth") != std::string::npos ? "Bluetooth" : "not probed";
+            serial_map_state(entry->device.c_str()) == kStateBluetooth ? "Bluetooth" : "not probed";
     }
 }
 

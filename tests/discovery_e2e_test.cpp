@@ -53,7 +53,7 @@ TEST_P(DiscoveryE2e, FindsTheDevice) {
 
 TEST_P(DiscoveryE2e, NoDeviceAttached) {
     const E2eRun r = run({"--absent"});
-    EXPECT_EQ(r.out, kNotResponding);
+    EXPECT_EQ(r.out, transcript("no-device"));
     EXPECT_EQ(r.exit_status, 1);
 }
 

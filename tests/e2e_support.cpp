@@ -4,8 +4,14 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "simulator/devsim_run.h"
+
+#ifndef TRANSCRIPTS_DIR
+#error "TRANSCRIPTS_DIR must name tests/transcripts"
+#endif
 
 #ifndef DEVSIM_PATH
 #error "DEVSIM_PATH must name the devsim program"
@@ -101,4 +107,21 @@ std::vector<std::uint8_t> after_sync(const E2eRun& run) {
         ++i;
     }
     return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(i), bytes.end());
+}
+
+std::string transcript(const std::string& name) {
+    std::ifstream in(std::string(TRANSCRIPTS_DIR) + "/" + name + ".out", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::uint8_t> transcript_wire(const std::string& name) {
+    std::ifstream in(std::string(TRANSCRIPTS_DIR) + "/" + name + ".wire");
+    std::vector<std::uint8_t> bytes;
+    unsigned byte = 0;
+    while (in >> std::hex >> byte) {
+        bytes.push_back(static_cast<std::uint8_t>(byte));
+    }
+    return bytes;
 }

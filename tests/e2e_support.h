@@ -66,6 +66,11 @@ std::vector<std::uint8_t> bytes_of(const std::vector<WireByte>& wire);
         }                                                                  \
     } while (0)
 
+// The expected run `name` from tests/transcripts: its standard output, and
+// the bytes the device receives in it.
+std::string transcript(const std::string& name);
+std::vector<std::uint8_t> transcript_wire(const std::string& name);
+
 // The bytes the device received after discovery's sync bytes (at most 20).
 std::vector<std::uint8_t> after_sync(const E2eRun& run);
 

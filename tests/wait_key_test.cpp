@@ -194,6 +194,23 @@ bool exited_ok(int status) {
     return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Reads the terminal's echo of `typed` from its master side, waiting up to
+// kBound for all of it: a control character echoes as two bytes (^X).
+bool echoed(int master, const std::string& typed) {
+    std::size_t expected = 0;
+    for (unsigned char c : typed) {
+        expected += c < 0x20 && c != '\t' && c != '\n' ? 2 : 1;
+    }
+    std::string echo;
+    const auto deadline = Clock::now() + kBound;
+    while (echo.size() < expected && Clock::now() < deadline) {
+        pollfd pfd{master, POLLIN, 0};
+        if (poll(&pfd, 1, 100) == 1)
+            echo += read_available(master);
+    }
+    return echo.size() >= expected;
+}
+
 // Waits until the terminal has left line mode, i.e. the wait has begun.
 bool wait_raw(int slave) {
     const auto deadline = Clock::now() + kBound;
@@ -242,10 +259,8 @@ void check_key(const KeyCase& key, bool ahead) {
     const termios before = settings(term.slave);
     if (ahead) {
         write_all(term.master, key.typed);
-        // The echo shows that the line discipline has taken the keys.
-        pollfd pfd{term.master, POLLIN, 0};
-        ASSERT_EQ(poll(&pfd, 1, 2000), 1);
-        std::this_thread::sleep_for(20ms);
+        // The whole echo shows that the line discipline has taken every key.
+        ASSERT_TRUE(echoed(term.master, key.typed));
     }
     pid_t pid = start_waiter(term, {.out = out.write_end});
     ASSERT_GT(pid, 0);

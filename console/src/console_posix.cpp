@@ -12,6 +12,7 @@
 #include <initializer_list>
 
 #include "console/console.h"
+#include "console/deadline.h"
 #include "console/process.h"
 
 namespace {
@@ -56,8 +57,7 @@ int read_byte(int fd, int timeout_ms, unsigned char* byte) {
     for (;;) {
         int wait_ms = -1;
         if (timeout_ms >= 0) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-            wait_ms = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+            wait_ms = ms_until(deadline);
         }
         // The interrupt signals are blocked outside ppoll, so one that comes
         // just before it still wakes it.

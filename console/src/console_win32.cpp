@@ -132,10 +132,14 @@ void wait_key() {
         return;
     }
     // Raw for the wait: no echo, no line editing, and Ctrl+C arrives as a key
-    // instead of ending the process. Changing the mode keeps the events that
-    // are already queued, so a key pressed earlier ends the wait at once.
+    // instead of ending the process. Keys come as key events, not as the
+    // escape sequences another program may have asked for: an arrow would
+    // otherwise end the wait with its ESC and leave "[A" for the shell.
+    // Changing the mode keeps the events that are already queued, so a key
+    // pressed earlier ends the wait at once.
     SetConsoleMode(input, saved_mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT | ENABLE_LINE_INPUT |
-                                                           ENABLE_PROCESSED_INPUT));
+                                                           ENABLE_PROCESSED_INPUT |
+                                                           ENABLE_VIRTUAL_TERMINAL_INPUT));
 
     // The event lives as long as the process, so a handler still running
     // after the wait never touches a closed handle.

@@ -1,37 +1,17 @@
+// Pauses on Linux: absolute sleeps on the monotonic clock with the early aim,
+// and the thread's timer slack at its smallest.
 #include <errno.h>
 #include <sys/prctl.h>
 #include <time.h>
 
-#include <algorithm>
 #include <cstdint>
 
+#include "early_aim.h"
 #include "serial_link/serial_link.h"
 
 namespace {
 
 constexpr std::int64_t kNsPerSec = 1000000000;
-
-// Waking from a sleep costs the kernel some tens of microseconds past the
-// deadline, more inside a virtual machine. Thousands of pauses make up an
-// erase run, so each sleep aims early by the smallest wake-up delay seen in
-// the last kWindow sleeps, and sleeps again for the rest should it wake
-// before the deadline. A pause therefore never ends early, and ends late only
-// by the wake-up delay's jitter, not by the delay itself.
-constexpr int kWindow = 16;
-constexpr std::int64_t kMaxLeadNs = 1000000;
-
-struct WakeDelays {
-    std::int64_t seen[kWindow] = {};
-    int next = 0;
-    int count = 0;
-
-    void add(std::int64_t ns) {
-        seen[next] = std::clamp<std::int64_t>(ns, 0, kMaxLeadNs);
-        next = (next + 1) % kWindow;
-        count = std::min(count + 1, kWindow);
-    }
-    std::int64_t smallest() const { return count == 0 ? 0 : *std::min_element(seen, seen + count); }
-};
 
 std::int64_t now_ns() {
     timespec ts{};
@@ -65,15 +45,7 @@ void pause_ms(int ms) {
     }
     tighten_timer_slack();
     thread_local WakeDelays delays;
-    const std::int64_t deadline = now_ns() + ms * std::int64_t{1000000};
-    const std::int64_t aim = deadline - std::min(delays.smallest(), ms * std::int64_t{500000});
-    sleep_until_ns(aim);
-    std::int64_t now = now_ns();
-    delays.add(now - aim);
-    while (now < deadline) {
-        sleep_until_ns(deadline);
-        now = now_ns();
-    }
+    pause_aiming_early(ms, delays, now_ns, sleep_until_ns);
 }
 
 std::int64_t steady_us() {

@@ -1,3 +1,5 @@
+// The port list on Windows: the serial-port map in the registry and the DOS
+// device names.
 #include <windows.h>
 
 #include <cstring>
@@ -8,18 +10,22 @@
 
 namespace {
 
-using PortSet = bool[PortInfo::kMaxEntries + 1];
+// The state byte of each port number, 0 for no port.
+using PortStates = std::uint8_t[PortInfo::kMaxEntries + 1];
 
-void add_port(const char* name, PortSet& present) {
+void add_port(const char* name, std::uint8_t state, PortStates& ports) {
     const int number = com_port_number(name);
-    if (number > 0) {
-        present[number] = true;
+    if (number > 0 && ports[number] == 0) {
+        ports[number] = state;
     }
 }
 
-// The serial-port map the port drivers keep: one REG_SZ value "COM<n>" per
-// port. Under Wine it also holds the ports mapped in HKLM\Software\Wine\Ports.
-void add_registry_ports(PortSet& present) {
+// Calls `visit(device, port_name)` for each entry of the serial-port map the
+// port drivers keep: one REG_SZ value "COM<n>" per port, named after the
+// driver's device. Under Wine it also holds the ports mapped in
+// HKLM\Software\Wine\Ports.
+template <typename Visit>
+void visit_serial_map(Visit visit) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE,
                       &key) != ERROR_SUCCESS) {
@@ -41,14 +47,14 @@ void add_registry_ports(PortSet& present) {
         }
         if (type == REG_SZ) {
             data[data_size] = '\0';  // the stored string need not end in NUL
-            add_port(data, present);
+            visit(value_name, data);
         }
     }
     RegCloseKey(key);
 }
 
 // The DOS device names, which catch ports whose driver skips the map above.
-void add_dos_device_ports(PortSet& present) {
+void add_dos_device_ports(PortStates& ports) {
     std::vector<char> names(16 * 1024);
     while (QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size())) == 0) {
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || names.size() >= 1024 * 1024) {
@@ -58,7 +64,7 @@ void add_dos_device_ports(PortSet& present) {
     }
     // A list of NUL-terminated names, ended by an empty one.
     for (const char* name = names.data(); *name != '\0'; name += std::strlen(name) + 1) {
-        add_port(name, present);
+        add_port(name, kStateProbe, ports);
     }
 }
 
@@ -82,15 +88,34 @@ int com_port_number(const char* name) {
     return number;
 }
 
+std::uint8_t serial_map_state(const char* device) {
+    static const char kBluetooth[] = "\\Device\\BthModem";
+    return _strnicmp(device, kBluetooth, sizeof kBluetooth - 1) == 0 ? kStateBluetooth
+                                                                     : kStateProbe;
+}
+
+std::string serial_map_device(int port) {
+    std::string found;
+    visit_serial_map([&](const char* device, const char* name) {
+        if (found.empty() && com_port_number(name) == port) {
+            found = device;
+        }
+    });
+    return found;
+}
+
 void fill_port_list(const PortPaths& /*paths*/, PortInfo* info) {
-    PortSet present = {};
-    add_registry_ports(present);
-    add_dos_device_ports(present);
+    PortStates ports = {};
+    // The map first: it alone tells a Bluetooth port by its device name.
+    visit_serial_map([&](const char* device, const char* name) {
+        add_port(name, serial_map_state(device), ports);
+    });
+    add_dos_device_ports(ports);
 
     info->clear();
     for (int number = 1; number <= PortInfo::kMaxEntries; ++number) {
-        if (present[number]) {
-            info->append(number, 1);
+        if (ports[number] != 0) {
+            info->append(number, ports[number]);
         }
     }
 }

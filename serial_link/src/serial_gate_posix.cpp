@@ -19,6 +19,7 @@
 #include <thread>
 #include <utility>
 
+#include "console/deadline.h"
 #include "port_list.h"
 #include "port_lock.h"
 #include "serial_link/serial_gate.h"
@@ -70,16 +71,6 @@ bool hung_up(int fd) {
 // Milliseconds the line needs for `bytes` bytes at `baud` (10 bits a byte).
 std::int64_t line_time_ms(std::int64_t bytes, int baud) {
     return baud > 0 ? (bytes * 10 * 1000 + baud - 1) / baud : 0;
-}
-
-// Milliseconds left until `deadline`, rounded up so that a poll never ends
-// just short of it and comes back with a zero timeout.
-int ms_until(Clock::time_point deadline) {
-    auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return 0;
-    }
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
 // Case mapping flags that Linux still has and other systems have dropped: they

@@ -1,5 +1,7 @@
 // SerialGate over the Windows COM ports: Open, Close, Send, Recv and
 // DiscardInput.
+#include "serial_gate_win32.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -10,6 +12,7 @@
 struct SerialGate::Port {
     HANDLE handle = INVALID_HANDLE_VALUE;
     DCB saved_state{};
+    bool state_set = false;  // SetCommState took our settings: Close puts the saved ones back
     COMMTIMEOUTS saved_timeouts{};
     bool timeouts_saved = false;
     bool reports_status = false;  // ClearCommError worked when the port opened
@@ -21,14 +24,21 @@ struct SerialGate::Port {
 
 namespace {
 
-// 8 data bits, no parity, 1 stop bit, binary, and no flow control of any
-// kind: the device answers on its own pacing and never looks at the modem
-// lines. DTR and RTS stay raised for adapters that power themselves from them.
+// The driver's queues, asked for before the settings that depend on them.
+constexpr DWORD kQueueBytes = 4096;
+// XON is sent when the input queue has drained to XonLim bytes, XOFF when
+// only XoffLim bytes are free; with XON/XOFF off they only need to be valid,
+// which drivers check against the queue size.
+constexpr WORD kXonLim = kQueueBytes / 4;
+constexpr WORD kXoffLim = kQueueBytes / 4;
+constexpr char kXon = 0x11;
+constexpr char kXoff = 0x13;
+
+}  // namespace
+
 void set_raw_8n1(DCB& state, int baud) {
+    state.DCBlength = sizeof(DCB);
     state.BaudRate = static_cast<DWORD>(baud);
-    state.ByteSize = 8;
-    state.Parity = NOPARITY;
-    state.StopBits = ONESTOPBIT;
     state.fBinary = TRUE;
     state.fParity = FALSE;
     state.fOutxCtsFlow = FALSE;
@@ -42,7 +52,22 @@ void set_raw_8n1(DCB& state, int baud) {
     state.fNull = FALSE;
     state.fRtsControl = RTS_CONTROL_ENABLE;
     state.fAbortOnError = FALSE;
+    state.fDummy2 = 0;
+    state.wReserved = 0;
+    state.XonLim = kXonLim;
+    state.XoffLim = kXoffLim;
+    state.ByteSize = 8;
+    state.Parity = NOPARITY;
+    state.StopBits = ONESTOPBIT;
+    state.XonChar = kXon;
+    state.XoffChar = kXoff;
+    state.ErrorChar = 0;
+    state.EofChar = 0;
+    state.EvtChar = 0;
+    state.wReserved1 = 0;
 }
+
+namespace {
 
 // A read waits up to `wait_ms` for a first byte and returns the moment one
 // comes, with every byte then waiting; with 0 it returns at once. A write
@@ -117,16 +142,21 @@ bool SerialGate::Open(int port, int baud) {
         return false;
     }
     opened->timeouts_saved = GetCommTimeouts(handle, &opened->saved_timeouts) != 0;
+    SetupComm(handle, kQueueBytes, kQueueBytes);
     DCB state = opened->saved_state;
     set_raw_8n1(state, baud);
+    // A USB CDC adapter may refuse line settings it would ignore anyway: such
+    // a port is kept, and the probe finds out whether the device answers.
+    opened->state_set = SetCommState(handle, &state) != 0;
     COMMTIMEOUTS timeouts = timeouts_for(0);
-    if (!SetCommState(handle, &state) || !SetCommTimeouts(handle, &timeouts)) {
+    if (!SetCommTimeouts(handle, &timeouts)) {
         open_failure_ = OpenFailure{OpenFailure::kSettings, static_cast<int>(GetLastError()), 0};
-        SetCommState(handle, &opened->saved_state);
+        if (opened->state_set) {
+            SetCommState(handle, &opened->saved_state);
+        }
         CloseHandle(handle);
         return false;
     }
-    SetupComm(handle, 4096, 4096);
     PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     DWORD errors = 0;
     COMSTAT status{};
@@ -142,7 +172,9 @@ void SerialGate::Close() {
     if (port_->timeouts_saved) {
         SetCommTimeouts(port_->handle, &port_->saved_timeouts);
     }
-    SetCommState(port_->handle, &port_->saved_state);
+    if (port_->state_set) {
+        SetCommState(port_->handle, &port_->saved_state);
+    }
     CloseHandle(port_->handle);
     port_.reset();
 }

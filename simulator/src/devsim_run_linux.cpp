@@ -1,5 +1,7 @@
 #include "simulator/devsim_run.h"
 
+#include "console/deadline.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -43,9 +45,8 @@ bool wait_bounded(pid_t pid, int timeout_ms, int* status) {
             ended = true;
             break;
         }
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
+        const int left = ms_until(deadline);
+        if (left == 0) {
             break;
         }
         // Without a pidfd (old kernels) the poll only times the next look.

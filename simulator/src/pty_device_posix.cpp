@@ -1,5 +1,6 @@
 #include "simulator/pty_device.h"
 
+#include "console/deadline.h"
 #include "simulator/pty_line.h"
 
 #include <errno.h>
@@ -59,17 +60,6 @@ std::int64_t us_now(const PtyDevice* device) {
         .count();
 }
 
-// Milliseconds until `due_us`, rounded up so that poll never wakes early,
-// and 0 once it has passed.
-int ms_until(const PtyDevice* device, std::int64_t due_us) {
-    const std::int64_t left = due_us - us_now(device);
-    if (left <= 0) {
-        return 0;
-    }
-    const std::int64_t ms = (left + 999) / 1000;
-    return ms > 60000 ? 60000 : static_cast<int>(ms);
-}
-
 // Writes every reply whose time has come. Returns false when the master
 // cannot take a byte right now (the host is not reading).
 bool send_due(PtyDevice* device, Pending* pending) {
@@ -106,7 +96,8 @@ void run_device(PtyDevice* device) {
         fds[1].events = static_cast<short>(POLLIN | (master_writable ? 0 : POLLOUT));
         int timeout = -1;
         if (!pending.empty() && master_writable) {
-            timeout = ms_until(device, pending.begin()->first);
+            timeout =
+                ms_until(device->setup.start + std::chrono::microseconds(pending.begin()->first));
         }
         const int ready = poll(fds, 2, timeout);
         if (ready < 0) {

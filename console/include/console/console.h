@@ -1,12 +1,22 @@
 // The console: the programs' messages on standard output and the key prompt.
 #pragma once
 
+// Lets GCC and Clang check a printf-style call's arguments against its format
+// (argument `format_index`, the values from `first_value`); other compilers
+// do without.
+#if defined(__GNUC__) || defined(__clang__)
+#define PAGER_PRINTF_FORMAT(format_index, first_value) \
+    [[gnu::format(printf, format_index, first_value)]]
+#else
+#define PAGER_PRINTF_FORMAT(format_index, first_value)
+#endif
+
 // Prints one message with one formatted print. When standard output is a
 // console the message is flushed at once, so that progress dots show the
 // moment they are printed; when it is redirected, output is held and written
 // out when the program ends, on every way out through exit or a return from
 // main.
-[[gnu::format(printf, 1, 2)]] void say(const char* format, ...);
+PAGER_PRINTF_FORMAT(1, 2) void say(const char* format, ...);
 
 // Turns say()'s messages off (false) or back on (true, the default). A tool
 // that runs the programs' steps for a report of its own keeps their messages

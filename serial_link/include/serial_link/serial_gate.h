@@ -69,7 +69,10 @@ class SerialGate {
     // the kernel reports a UART behind it (/sys/class/tty/ttyS<k>/type
     // non-zero), and state 0 otherwise. No port is opened to find this out.
     //
-    // Windows: the ports of the system's serial-port map, state 1 each.
+    // Windows: the ports of the system's serial-port map and the DOS device
+    // names, state 1 each, except Bluetooth serial ports (the map's
+    // \Device\BthModem<n>), state 2: opening one makes Windows try to reach
+    // the paired device, for seconds, on every run.
     //
     // Does nothing when `info` is null.
     void GetPortsInfo(PortInfo* info);

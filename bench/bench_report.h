@@ -1,0 +1,52 @@
+// What the benchmark measures and how it reports it, the same on every
+// platform; each platform's runner only starts brisko and times it.
+#pragma once
+
+#include <vector>
+
+#include "simulator/wire_log.h"
+
+// The device the benchmark's devsim plays: 3 tables of 10 entries.
+inline constexpr int kBenchTables = 3;
+inline constexpr int kBenchEntries = 10;
+
+// The sum of the pauses the erase run prescribes: 20 ms after each of the
+// three geometry queries, 50 ms per entry to clear and 40 ms per entry to
+// check.
+inline constexpr double kFloorMs = 3 * 20.0 + kBenchTables * kBenchEntries * (50.0 + 40.0);
+// The last entry's final two pauses (10 ms after its reply) come after the
+// last byte on the wire, so the wire span's own floor is 20 ms less.
+inline constexpr double kWireFloorMs = kFloorMs - 20.0;
+
+// Ports with nothing behind them that the Linux run tries before the
+// device, and what each may cost at the floor: 20 sync attempts of 20 ms.
+inline constexpr int kSilentPorts = 2;
+inline constexpr double kSilentFloorMs = 20 * 20.0;
+
+// The bytes the run sends: 20 syncs, 3 queries, 4 per entry cleared and 3
+// per entry checked.
+inline constexpr int kRunBytes = 20 + 3 + kBenchTables * kBenchEntries * (4 + 3);
+
+struct RunFigures {
+    bool ok = false;
+    double wire_span = 0;  // ms from the first geometry query to the last byte, as devsim saw it
+    double wall = 0;       // ms brisko ran
+    double cpu = 0;        // ms of CPU brisko used, user + system
+    // ms each silent port cost discovery, from the first sync on the first
+    // of them to the first on the device, per port; < 0 when none was tried.
+    double silent_port = -1;
+};
+
+// Reads one run's bytes from devsim's line log: sets the wire span (from the
+// first F6 the program sent the device to its last byte) and the silent-port
+// cost in `*figures`, and returns the number of bytes the device received.
+// Returns -1 when no F6 came.
+int read_wire(const std::vector<WireEvent>& wire, RunFigures* figures);
+
+// Prints the heading, one line per run, and the verdict. Each returns what
+// main returns: print_run 1 for a failed run, print_verdict 0 when the worst
+// run met the goals (wire span at most 1.01 of its floor, CPU at most 1 % of
+// wall, a silent port at most 0.45 s) and 3 when not.
+void print_heading(const char* where);
+int print_run(int run, const RunFigures& figures);
+int print_verdict();
