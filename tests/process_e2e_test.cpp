@@ -193,8 +193,10 @@ TEST_F(ProcessE2e, SignalStopsTheRunAfterTheCommandInFlight) {
         EXPECT_EQ(read_text(workdir_ + "/status"), std::to_string(128 + c.sig) + "\n");
         EXPECT_EQ(read_text(workdir_ + "/after"), read_text(workdir_ + "/before"));
         EXPECT_EQ(read_text(workdir_ + "/out").find("Press any key"), std::string::npos);
-        EXPECT_NE(read_text(workdir_ + "/out").find(found_on(33)), std::string::npos)
-            << "held output not written out";
+        // Echoes lost on a loaded machine take dots away, never this.
+        EXPECT_NE(read_text(workdir_ + "/out").find("found on COM33 ok."), std::string::npos)
+            << "held output not written out: " << read_text(workdir_ + "/out")
+            << read_text(workdir_ + "/stderr.txt");
     }
 }
 
