@@ -4,10 +4,8 @@
 
 void send_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t value, int pause) {
     exchange = value;
-    if (gate.LineLost()) {
-        return;
-    }
     gate.Send(reinterpret_cast<const char*>(&exchange), 1);
+    // A lost line takes nothing, so there is nothing to pace.
     if (!gate.LineLost()) {
         pause_ms(pause);
     }

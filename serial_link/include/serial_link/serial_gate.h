@@ -97,7 +97,8 @@ class SerialGate {
     void Close();
 
     // Writes `length` bytes from `buffer` unchanged. Returns the number of
-    // bytes written, 0 when no port is open or the write failed.
+    // bytes written, 0 when no port is open, the line is lost or the write
+    // failed.
     int Send(const char* buffer, int length);
 
     // Reads up to `length` bytes into `buffer` and returns how many, never
