@@ -23,15 +23,8 @@ constexpr char kUsage[] =
 
 int main(int argc, char* argv[]) {
     open_standard_streams();
-    switch (read_command_line(argc, argv)) {
-        case CommandLine::kHelp:
-            print_usage(kUsage);
-            return 0;
-        case CommandLine::kVersion:
-            print_version("brisko");
-            return 0;
-        case CommandLine::kRun:
-            break;
+    if (answer_help_or_version(argc, argv, "brisko", kUsage)) {
+        return 0;
     }
     install_interrupt_handlers();
     const int status = run_brisko();

@@ -58,15 +58,8 @@ bool read_options(int argc, char* argv[], Options* options) {
 
 int main(int argc, char* argv[]) {
     open_standard_streams();
-    switch (read_command_line(argc, argv)) {
-        case CommandLine::kHelp:
-            print_usage(kUsage);
-            return 0;
-        case CommandLine::kVersion:
-            print_version("pager-ports");
-            return 0;
-        case CommandLine::kRun:
-            break;
+    if (answer_help_or_version(argc, argv, "pager-ports", kUsage)) {
+        return 0;
     }
     Options options;
     if (!read_options(argc, argv, &options)) {

@@ -6,28 +6,23 @@
 #include "console/process.h"
 #include "version.h"
 
-CommandLine read_command_line(int argc, const char* const* argv) {
-    if (argc < 2 || argv[1] == nullptr) {
-        return CommandLine::kRun;
+bool answer_help_or_version(int argc, const char* const* argv, const char* program,
+                            const char* usage) {
+    const char* first = argc >= 2 ? argv[1] : nullptr;
+    if (first == nullptr) {
+        return false;
     }
-    const char* first = argv[1];
     for (const char* help : {"-h", "--help", "-?", "/?"}) {
         if (std::strcmp(first, help) == 0) {
-            return CommandLine::kHelp;
+            std::fputs(usage, stdout);
+            std::fflush(stdout);
+            return true;
         }
     }
     if (std::strcmp(first, "--version") == 0) {
-        return CommandLine::kVersion;
+        std::printf("%s %s\n", program, PAGER_TOOLS_VERSION);
+        std::fflush(stdout);
+        return true;
     }
-    return CommandLine::kRun;
-}
-
-void print_usage(const char* usage) {
-    std::fputs(usage, stdout);
-    std::fflush(stdout);
-}
-
-void print_version(const char* program) {
-    std::printf("%s %s\n", program, PAGER_TOOLS_VERSION);
-    std::fflush(stdout);
+    return false;
 }

@@ -8,19 +8,14 @@
 // and 2 that is closed. Windows: points a missing standard handle at NUL.
 void open_standard_streams();
 
-// What the first command-line argument asks for. Every other argument, and
-// any first argument not listed here, is ignored.
-enum class CommandLine {
-    kRun,      // no argument, or one that asks for nothing
-    kHelp,     // -h, --help, -? or /?
-    kVersion,  // --version
-};
-CommandLine read_command_line(int argc, const char* const* argv);
-
-// Prints `usage` (help), or "<program> <version>\n" (version), to standard
-// output and flushes it. The version is the project's.
-void print_usage(const char* usage);
-void print_version(const char* program);
+// Answers a first argument that asks for help (-h, --help, -? or /?) or for
+// the version (--version): prints `usage`, or "<program> <version>\n" with
+// the project's version, to standard output and returns true; the program
+// then ends with status 0, having touched no port. Returns false, printing
+// nothing, for any other command line: every other argument, and any other
+// first argument, is ignored.
+bool answer_help_or_version(int argc, const char* const* argv, const char* program,
+                            const char* usage);
 
 // Interruption. SIGINT, SIGTERM and SIGHUP (Windows: Ctrl+C, Ctrl+Break and
 // the console window being closed) only note that the run is to stop; the run
