@@ -12,3 +12,16 @@ inline std::string found_on(int port, int dots = 20) {
 
 inline const std::string kNotResponding = "\nWait sync ...error - not responding\n";
 inline const std::string kPrompt = "\nPress any key ...";
+
+// What vantel prints from "Write:" to "Verify:" when all three settings went
+// out.
+inline const std::string kWritten =
+    "\n\nWrite:\nPager writen\nTable writen\nPager_to_table writen\n\nVerify:";
+
+// vantel's three verify lines, each "ok." or "error.".
+inline std::string verify_lines(bool pager, bool table, bool pager_to_table) {
+    auto line = [](const char* name, bool ok) {
+        return std::string("\n") + name + " verify " + (ok ? "ok." : "error.");
+    };
+    return line("Pager", pager) + line("Table", table) + line("Pager_to_table", pager_to_table);
+}

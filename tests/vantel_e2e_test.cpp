@@ -15,16 +15,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 const std::string kFound = found_on(33);
-const std::string kWritten =
-    "\n\nWrite:\nPager writen\nTable writen\nPager_to_table writen\n\nVerify:";
-
-std::string verify_lines(bool pager, bool table, bool pager_to_table) {
-    auto line = [](const char* name, bool ok) {
-        return std::string("\n") + name + " verify " + (ok ? "ok." : "error.");
-    };
-    return line("Pager", pager) + line("Table", table) + line("Pager_to_table", pager_to_table);
-}
-
 Bytes written(std::uint8_t pager, std::uint8_t table, std::uint8_t pager_to_table) {
     return {0xF5, pager, 0xF7, table, 0xF9, pager_to_table, 0xF6, 0xF8, 0xFA};
 }

@@ -8,16 +8,6 @@
 
 namespace {
 
-const std::string kWritten =
-    "\n\nWrite:\nPager writen\nTable writen\nPager_to_table writen\n\nVerify:";
-
-std::string verify_lines(bool pager, bool table, bool pager_to_table) {
-    auto line = [](const char* name, bool ok) {
-        return std::string("\n") + name + " verify " + (ok ? "ok." : "error.");
-    };
-    return line("Pager", pager) + line("Table", table) + line("Pager_to_table", pager_to_table);
-}
-
 std::string written(std::uint8_t pager, std::uint8_t table, std::uint8_t pager_to_table) {
     return set(0xF5, pager) + set(0xF7, table) + set(0xF9, pager_to_table);
 }
