@@ -30,6 +30,11 @@ struct VirtualSetup {
     DeviceKnobs knobs;
     std::vector<VirtualPort> ports = std::vector<VirtualPort>(1);  // the device on COM33
     bool console = false;                                          // standard output is a console
+    // The user interrupts the run (as by Ctrl+C, SIGINT) once the host has
+    // sent this many bytes; -1: never. The run then ends by the signal, so
+    // tests run it as a death test: when a port is closed because of an
+    // interruption, the trace so far is written to standard error.
+    int interrupt_after_bytes = -1;
 };
 
 // Starts a fresh machine: time 0, the device powered on with `setup.knobs`,

@@ -1,10 +1,12 @@
 // The fakes behind virtual_line.h: SerialGate's platform half, pause_ms, and
 // the console's output and key prompt, all on one virtual clock.
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <map>
 
 #include "console/console.h"
+#include "console/process.h"
 #include "port_list.h"
 #include "serial_link/serial_gate.h"
 #include "serial_link/serial_link.h"
@@ -25,6 +27,7 @@ struct Machine {
     std::multimap<std::int64_t, std::uint8_t> incoming;
     std::string trace;
     std::string output;
+    int bytes_sent = 0;
 };
 
 Machine& machine() {
@@ -148,6 +151,9 @@ void SerialGate::Close() {
     if (port_) {
         step("close");
         port_.reset();
+        if (interrupt_requested()) {
+            std::fputs(machine().trace.c_str(), stderr);
+        }
     }
 }
 
@@ -166,6 +172,9 @@ int SerialGate::Send(const char* buffer, int length) {
         }
         step(">%02X", byte);
         ++sent;
+        if (++m.bytes_sent == m.setup.interrupt_after_bytes) {
+            request_interrupt(SIGINT);
+        }
         if (port_->port.device) {
             std::vector<TimedByte> replies;
             engine_receive(&m.engine, byte, m.now_us, &replies);
