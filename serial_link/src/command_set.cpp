@@ -22,17 +22,11 @@ std::optional<std::uint8_t> query_byte(SerialGate& gate, std::uint8_t& exchange,
 }
 
 std::optional<std::uint8_t> recv_reply(SerialGate& gate, std::uint8_t& exchange) {
+    // WaitForInput sleeps the whole bound unless a byte comes, so one wait
+    // is the bound: no loop that a failing wait could turn into a spin.
     char* byte = reinterpret_cast<char*>(&exchange);
-    const std::int64_t deadline = steady_us() + kReplyBoundMs * std::int64_t{1000};
-    for (;;) {
-        if (gate.Recv(byte, 1) == 1) {
-            return exchange;
-        }
-        const std::int64_t left_us = deadline - steady_us();
-        if (gate.LineLost() || left_us <= 0) {
-            break;
-        }
-        gate.WaitForInput(static_cast<int>((left_us + 999) / 1000));
+    if (gate.Recv(byte, 1) == 1 || (gate.WaitForInput(kReplyBoundMs) && gate.Recv(byte, 1) == 1)) {
+        return exchange;
     }
     settle_line(gate);
     return std::nullopt;

@@ -28,7 +28,8 @@ inline constexpr int kPauseLongMs = 20;
 void pause_ms(int ms);
 
 // The steady clock pause_ms measures with, in microseconds from an
-// unspecified start. The waits for replies measure their bounds on it.
+// unspecified start. Letting the line fall quiet (settle_line) measures its
+// limit on it.
 std::int64_t steady_us();
 
 // How long a reply is waited for: the reply to a query (F6, F8, FA) and the
