@@ -62,11 +62,10 @@ bool running(int pid) {
     return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
 }
 
-}  // namespace
-
-LockFileState read_port_lock(const std::string& lock_dir, const std::string& name) {
+// What the lock file at `path` says; see read_port_lock.
+LockFileState read_lock_file(const std::string& path) {
     LockFileState state;
-    const int fd = open_no_follow(lock_path(lock_dir, name), O_RDONLY | O_NONBLOCK);
+    const int fd = open_no_follow(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0) {
         return state;
     }
@@ -85,6 +84,12 @@ LockFileState read_port_lock(const std::string& lock_dir, const std::string& nam
     state.pid = size > 0 ? parse_pid(bytes, size) : 0;
     state.live = running(state.pid);
     return state;
+}
+
+}  // namespace
+
+LockFileState read_port_lock(const std::string& lock_dir, const std::string& name) {
+    return read_lock_file(lock_path(lock_dir, name));
 }
 
 PortLock::~PortLock() {
@@ -171,9 +176,7 @@ void PortLock::release() {
         st.st_ino != inode_) {
         return;
     }
-    const std::string dir = path_.substr(0, path_.rfind('/'));
-    const std::string name = path_.substr(path_.rfind("/LCK..") + 6);
-    if (read_port_lock(dir, name).pid == static_cast<int>(getpid())) {
+    if (read_lock_file(path_).pid == static_cast<int>(getpid())) {
         unlink(path_.c_str());
     }
 }
