@@ -14,10 +14,6 @@ namespace {
 // The signal that interrupted the run, 0 while none has.
 volatile sig_atomic_t interrupt_signal = 0;
 
-void note_signal(int signal) {
-    interrupt_signal = signal;
-}
-
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 }  // namespace
@@ -48,7 +44,7 @@ void install_interrupt_handlers() {
     // SA_RESTART keeps reads and writes of the console and files going;
     // sleeps and polls still return early, and their callers go on with them.
     struct sigaction note {};
-    note.sa_handler = note_signal;
+    note.sa_handler = request_interrupt;
     sigemptyset(&note.sa_mask);
     note.sa_flags = SA_RESTART;
     for (int signal : kInterruptSignals) {
