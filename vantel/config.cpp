@@ -177,10 +177,6 @@ constexpr SettingRule kRules[3] = {
     {"pager_to_table", kPagerToTableMax, "\n Error: pager_to_table = %d must be less 250"},
 };
 
-}  // namespace
-
-namespace {
-
 // Reads the three values at the cursor into a fresh result.
 ConfigRead scan_values(TextCursor& cursor) {
     ConfigRead result{{0, 0, 0}, 0, true, ""};
