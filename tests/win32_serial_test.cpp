@@ -137,7 +137,6 @@ TEST(SerialGate, MissingPortIsQuiet) {
     SerialGate gate;
     for (int port : {0, 200, 255, 256, -1}) {
         EXPECT_FALSE(gate.Open(port, 9600)) << "COM" << port;
-        EXPECT_FALSE(gate.IsOpen());
     }
     char byte = static_cast<char>(0xFF);
     const LARGE_INTEGER start = counter_now();

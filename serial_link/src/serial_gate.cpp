@@ -33,7 +33,3 @@ void SerialGate::GetPortsInfo(PortInfo* info) {
         fill_port_list(*paths_, info);
     }
 }
-
-bool SerialGate::IsOpen() const {
-    return port_ != nullptr;
-}

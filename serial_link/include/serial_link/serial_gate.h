@@ -123,9 +123,6 @@ class SerialGate {
     // is open.
     void DiscardInput();
 
-    // True while a port is open.
-    bool IsOpen() const;
-
     struct Port;  // the open port's platform state
 
   protected:
