@@ -10,9 +10,6 @@
 
 namespace {
 
-// The rate the programs open every port at.
-constexpr int kBaud = 9600;
-
 // Fills in why `entry` did not open, from what Open said.
 void explain_failure(const PortPaths& paths, const OpenFailure& failure, PortEntry* entry) {
     const char* const in_use = "in use by another program";
@@ -163,9 +160,9 @@ Survey survey_ports(const PortPaths& paths, bool probe) {
         entry.port = info.port(i);
         entry.state = info.state(i);
         describe_port(paths, &entry);
-        if (entry.state == 1) {
+        if (entry.state == PortInfo::kStateProbe) {
             entry.tried = true;
-            entry.usable = gate.Open(entry.port, kBaud);
+            entry.usable = gate.Open(entry.port, kDeviceBaud);
             if (!entry.usable) {
                 explain_failure(paths, gate.LastOpenFailure(), &entry);
             }
@@ -179,7 +176,7 @@ Survey survey_ports(const PortPaths& paths, bool probe) {
         // the report.
         show_messages(false);
         for (PortEntry& entry : survey.ports) {
-            if (!entry.usable || !gate.Open(entry.port, kBaud)) {
+            if (!entry.usable || !gate.Open(entry.port, kDeviceBaud)) {
                 continue;
             }
             entry.echoes = probe_port(gate);

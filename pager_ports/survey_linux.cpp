@@ -213,7 +213,7 @@ bool in_container() {
 
 void describe_port(const PortPaths& paths, PortEntry* entry) {
     entry->device = port_device_path(paths, entry->port);
-    if (entry->state != 1) {
+    if (entry->state != PortInfo::kStateProbe) {
         entry->state_note = "no UART";
     }
     struct stat st {};

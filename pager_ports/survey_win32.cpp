@@ -24,7 +24,7 @@ void describe_port(const PortPaths& /*paths*/, PortEntry* entry) {
     if (entry->device.empty()) {
         entry->device = dos_device_target(com);
     }
-    if (entry->state != 1) {
+    if (entry->state != PortInfo::kStateProbe) {
         entry->state_note =
             serial_map_state(entry->device.c_str()) == kStateBluetooth ? "Bluetooth" : "not probed";
     }

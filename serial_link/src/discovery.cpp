@@ -25,10 +25,10 @@ int find_device(SerialGate& gate) {
     gate.GetPortsInfo(&ports);
     say("\nWait sync ...");
     for (int i = 0; i < ports.count(); ++i) {
-        if (ports.state(i) != 1) {
+        if (ports.state(i) != PortInfo::kStateProbe) {
             continue;
         }
-        gate.Open(ports.port(i), 9600);
+        gate.Open(ports.port(i), kDeviceBaud);
         if (probe_port(gate) >= 1) {
             say("found on COM%d ok.", ports.port(i));
             settle_line(gate);

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -19,6 +20,9 @@ struct PortFamily {
 };
 
 constexpr int kPortsPerFamily = 32;
+
+// The state byte of a ttyS node with no UART behind it: listed, never probed.
+constexpr std::uint8_t kStateNoUart = 0;
 
 // In ascending order of port number.
 constexpr PortFamily kPortFamilies[] = {
@@ -58,7 +62,7 @@ void fill_port_list(const PortPaths& paths, PortInfo* info) {
                 continue;
             }
             const bool probe = !legacy_uart || has_uart(paths.sys_tty_dir, name);
-            info->append(family.first_port + k, probe ? 1 : 0);
+            info->append(family.first_port + k, probe ? PortInfo::kStateProbe : kStateNoUart);
         }
     }
 }

@@ -64,7 +64,7 @@ void add_dos_device_ports(PortStates& ports) {
     }
     // A list of NUL-terminated names, ended by an empty one.
     for (const char* name = names.data(); *name != '\0'; name += std::strlen(name) + 1) {
-        add_port(name, kStateProbe, ports);
+        add_port(name, PortInfo::kStateProbe, ports);
     }
 }
 
@@ -91,7 +91,7 @@ int com_port_number(const char* name) {
 std::uint8_t serial_map_state(const char* device) {
     static const char kBluetooth[] = "\\Device\\BthModem";
     return _strnicmp(device, kBluetooth, sizeof kBluetooth - 1) == 0 ? kStateBluetooth
-                                                                     : kStateProbe;
+                                                                     : PortInfo::kStateProbe;
 }
 
 std::string serial_map_device(int port) {

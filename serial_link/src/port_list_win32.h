@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <string>
 
-// State bytes of the Windows port list.
-inline constexpr std::uint8_t kStateProbe = 1;
-// A Bluetooth serial port: opening one makes Windows try to reach the paired
-// device, for seconds at a time, so discovery passes it by.
+#include "serial_link/serial_gate.h"
+
+// The state byte of a Bluetooth serial port: opening one makes Windows try to
+// reach the paired device, for seconds at a time, so discovery passes it by.
 inline constexpr std::uint8_t kStateBluetooth = 2;
 
 // The port number of a DOS device name "COM<n>" (any letter case), 1..255.
@@ -17,7 +17,7 @@ int com_port_number(const char* name);
 
 // The state byte of a port in the serial-port map, by the name of its value
 // there (the driver's device): kStateBluetooth for \Device\BthModem<n>,
-// kStateProbe for any other.
+// PortInfo::kStateProbe for any other.
 std::uint8_t serial_map_state(const char* device);
 
 // The driver's device of port `port` in the serial-port map

@@ -43,9 +43,9 @@ constexpr int kStallMs = 1000;
 // Reads DiscardInput makes at most, so a flooding line cannot keep it busy.
 constexpr int kDiscardReads = 64;
 
-// The device speaks at 9600 baud only.
+// The device speaks at kDeviceBaud only.
 bool speed_for(int baud, speed_t* speed) {
-    if (baud != 9600) {
+    if (baud != kDeviceBaud) {
         return false;
     }
     *speed = B9600;

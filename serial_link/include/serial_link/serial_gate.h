@@ -10,11 +10,15 @@
 
 // The port list record filled by SerialGate::GetPortsInfo: 512 bytes.
 //   bytes[2*i]     port number of entry i (shown to the user as "COM<n>")
-//   bytes[2*i + 1] state byte of entry i; only entries with state 1 are probed
+//   bytes[2*i + 1] state byte of entry i; only entries with state
+//                  kStateProbe (1) are probed
 //   bytes[510]     number of valid entries, 0..255
 struct PortInfo {
     static constexpr int kMaxEntries = 255;
     static constexpr int kCountOffset = 510;
+    // The state byte of a port that discovery probes. A port of any other
+    // state is listed but never opened by the programs.
+    static constexpr std::uint8_t kStateProbe = 1;
 
     std::uint8_t bytes[512];
 
@@ -29,6 +33,9 @@ struct PortInfo {
     bool append(int port, int state);
 };
 static_assert(sizeof(PortInfo) == 512, "PortInfo is a 512-byte record");
+
+// The device's one line rate, in baud: the programs open every port at it.
+inline constexpr int kDeviceBaud = 9600;
 
 // Where the platform looks for ports (serial_link/src/port_paths.h).
 struct PortPaths;
@@ -65,12 +72,12 @@ class SerialGate {
     // Linux: for k = 0..31 the device names ttyS<k>, ttyUSB<k>, ttyACM<k> and
     // ttyAMA<k> are ports COM<k+1>, COM<k+33>, COM<k+65> and COM<k+97>. A name
     // is listed when stat() (which follows links) finds a character device.
-    // ttyUSB, ttyACM and ttyAMA get state 1; ttyS<k> gets state 1 only when
-    // the kernel reports a UART behind it (/sys/class/tty/ttyS<k>/type
+    // ttyUSB, ttyACM and ttyAMA get state kStateProbe; ttyS<k> gets it only
+    // when the kernel reports a UART behind it (/sys/class/tty/ttyS<k>/type
     // non-zero), and state 0 otherwise. No port is opened to find this out.
     //
     // Windows: the ports of the system's serial-port map and the DOS device
-    // names, state 1 each, except Bluetooth serial ports (the map's
+    // names, state kStateProbe each, except Bluetooth serial ports (the map's
     // \Device\BthModem<n>), state 2: opening one makes Windows try to reach
     // the paired device, for seconds, on every run.
     //
@@ -80,7 +87,7 @@ class SerialGate {
     // Opens port `port` at `baud` in raw 8N1 mode, with no flow control, held
     // exclusively. Closes any port opened before. Returns false when the port
     // is missing, already in use, or is not a serial port, and on POSIX when
-    // `baud` is not 9600, the device's one rate; the object then stays quiet
+    // `baud` is not kDeviceBaud, the device's one rate; the object then stays quiet
     // until the next Open.
     //
     // POSIX: a port whose UUCP lock file (/var/lock/LCK..<name>) names a
