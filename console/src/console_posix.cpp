@@ -2,8 +2,8 @@
 // on the controlling terminal.
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -46,11 +46,11 @@ int open_terminal() {
     return -1;
 }
 
-// Waits until fd has a byte and reads it. timeout_ms < 0 waits without a
-// bound (blocking in poll, never spinning); otherwise the wait ends after
-// timeout_ms on the steady clock. Returns 1 with the byte in *byte, 0 when the
-// time ran out, -1 when the terminal cannot be read (error, hang-up, end of
-// input) or an interruption came.
+// Waits until fd (below FD_SETSIZE) has a byte and reads it. timeout_ms < 0
+// waits without a bound (blocking in pselect, never spinning); otherwise the
+// wait ends after timeout_ms on the steady clock. Returns 1 with the byte in
+// *byte, 0 when the time ran out, -1 when the terminal cannot be read (error,
+// hang-up, end of input) or an interruption came.
 int read_byte(int fd, int timeout_ms, unsigned char* byte) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -59,14 +59,18 @@ int read_byte(int fd, int timeout_ms, unsigned char* byte) {
         if (timeout_ms >= 0) {
             wait_ms = ms_until(deadline);
         }
-        // The interrupt signals are blocked outside ppoll, so one that comes
-        // just before it still wakes it.
+        // The interrupt signals are blocked outside pselect, which lets them in
+        // only while it waits, so one that comes just before it still wakes
+        // it.
         if (interrupt_requested()) {
             return -1;
         }
         const timespec timeout{wait_ms / 1000, (wait_ms % 1000) * 1000000L};
-        pollfd pfd{fd, POLLIN, 0};
-        int ready = ppoll(&pfd, 1, wait_ms < 0 ? nullptr : &timeout, &wait_mask);
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(fd, &readable);
+        int ready = pselect(fd + 1, &readable, nullptr, nullptr, wait_ms < 0 ? nullptr : &timeout,
+                            &wait_mask);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -76,9 +80,8 @@ int read_byte(int fd, int timeout_ms, unsigned char* byte) {
         if (ready == 0) {
             return 0;
         }
-        if ((pfd.revents & POLLIN) == 0) {
-            return -1;  // POLLHUP, POLLERR or POLLNVAL with nothing to read
-        }
+        // Readable also after a hang-up or an error: the read then fails or
+        // finds the end of input.
         ssize_t got = read(fd, byte, 1);
         if (got == 1) {
             return 1;
@@ -181,6 +184,13 @@ void wait_key() {
 
     int fd = open_terminal();
     if (fd < 0) {
+        return;
+    }
+    // pselect watches descriptors below FD_SETSIZE only. A higher one (in a
+    // process with a thousand files open) ends the wait at once, as when
+    // there is no console.
+    if (fd >= FD_SETSIZE) {
+        close(fd);
         return;
     }
     termios saved{};
