@@ -132,10 +132,6 @@ int device_setting_from_name(const char* name) {
     return -1;
 }
 
-const char* device_setting_name(int setting) {
-    return setting >= 0 && setting < kSettingCount ? kSettingNames[setting] : "";
-}
-
 void engine_power_on(DeviceEngine* engine, const DeviceKnobs& knobs) {
     engine->knobs = knobs;
     engine->settings[kSettingPager] = static_cast<std::uint8_t>(knobs.pager);

@@ -33,9 +33,6 @@ inline constexpr int kSettingCount = 3;
 // or -1 for any other name.
 int device_setting_from_name(const char* name);
 
-// Returns the name of setting `setting` (0..2), "" for anything else.
-const char* device_setting_name(int setting);
-
 // An entry of the table memory: table number from 1, entry index from 0.
 struct EntryAddress {
     int table = 0;
