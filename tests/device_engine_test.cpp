@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "simulator/device_engine.h"
@@ -177,21 +178,18 @@ TEST(DeviceEngine, KnobsChangeTheReplies) {
 // that one, with its lowest bit flipped.
 TEST(DeviceEngine, StoreWrongSpoilsTheNamedSettingAlone) {
     const Bytes write_and_read_back = {0xF5, 0x07, 0xF7, 0x05, 0xF9, 0x06, 0xF6, 0xF8, 0xFA};
-    const struct {
-        std::string name;
-        Bytes replies;
-    } cases[] = {
+    const std::pair<const char*, Bytes> cases[] = {
         {"pager", {0x06, 0x05, 0x06}},
         {"table", {0x07, 0x04, 0x06}},
         {"pager_to_table", {0x07, 0x05, 0x07}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, replies] : cases) {
         DevsimOptions options;
         std::string error;
-        ASSERT_TRUE(parse_devsim_args({"--store-wrong", c.name, "--", "p"}, &options, &error));
+        ASSERT_TRUE(parse_devsim_args({"--store-wrong", name, "--", "p"}, &options, &error));
         DeviceEngine engine;
         engine_power_on(&engine, options.knobs);
-        EXPECT_EQ(feed(&engine, write_and_read_back), c.replies) << c.name;
+        EXPECT_EQ(feed(&engine, write_and_read_back), replies) << name;
     }
 }
 

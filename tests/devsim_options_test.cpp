@@ -49,7 +49,6 @@ TEST(DevsimOptions, ReadsEveryOption) {
     ASSERT_EQ(o.knobs.uncleared.size(), 2u);
     EXPECT_EQ(o.knobs.uncleared[1].table, 3);
     EXPECT_EQ(o.knobs.uncleared[1].entry, 0);
-    EXPECT_EQ(o.knobs.store_wrong, kSettingPagerToTable);
     EXPECT_EQ(o.silent_ports, 2);
     EXPECT_TRUE(o.log);
     EXPECT_EQ(o.log_path, "-");

@@ -12,14 +12,12 @@ struct Found {
     bool open;
 };
 
-// Runs discovery; the port it returns with is open when the trace so far
-// ends in anything but the port's close.
+// The port discovery returns with is open unless the trace ends in a close.
 Found discover(const VirtualSetup& setup) {
     virtual_reset(setup);
     SerialGate gate;
     const int port = find_device(gate);
-    const std::string& trace = virtual_trace();
-    return {port, !trace.empty() && !trace.ends_with("close ")};
+    return {port, !virtual_trace().empty() && !virtual_trace().ends_with("close ")};
 }
 
 VirtualSetup echoing(std::vector<int> syncs) {
