@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -22,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 struct PtyDevice {
     PtyDeviceSetup setup;
     PtyLine pty;
-    int wake = -1;  // eventfd: written once to stop the thread
+    int wake[2] = {-1, -1};  // a pipe: a byte written to wake[1] stops the thread
     std::thread thread;
     std::mutex mutex;  // guards events
     std::vector<WireEvent> events;
@@ -90,7 +89,7 @@ void run_device(PtyDevice* device) {
 
     for (;;) {
         pollfd fds[2] = {};
-        fds[0].fd = device->wake;
+        fds[0].fd = device->wake[0];
         fds[0].events = POLLIN;
         fds[1].fd = master_usable ? device->pty.master : -1;
         fds[1].events = static_cast<short>(POLLIN | (master_writable ? 0 : POLLOUT));
@@ -153,16 +152,19 @@ bool open_pty(PtyDevice* device, std::string* error) {
         *error = std::string("fcntl: ") + std::strerror(errno);
         return false;
     }
-    device->wake = eventfd(0, EFD_CLOEXEC);
-    if (device->wake < 0) {
-        *error = std::string("eventfd: ") + std::strerror(errno);
+    // FD_CLOEXEC is on before this thread, the one that starts programs,
+    // starts any.
+    if (pipe(device->wake) != 0 || fcntl(device->wake[0], F_SETFD, FD_CLOEXEC) != 0 ||
+        fcntl(device->wake[1], F_SETFD, FD_CLOEXEC) != 0) {
+        *error = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
     return true;
 }
 
 void release(PtyDevice* device) {
-    close_fd(&device->wake);
+    close_fd(&device->wake[0]);
+    close_fd(&device->wake[1]);
     close_pty_line(&device->pty);
     delete device;
 }
@@ -190,8 +192,8 @@ void pty_device_stop(PtyDevice* device) {
     if (device == nullptr) {
         return;
     }
-    const std::uint64_t one = 1;
-    while (write(device->wake, &one, sizeof one) < 0 && errno == EINTR) {
+    const char stop = 1;
+    while (write(device->wake[1], &stop, 1) < 0 && errno == EINTR) {
     }
     device->thread.join();
     release(device);
