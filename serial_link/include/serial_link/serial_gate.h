@@ -127,6 +127,11 @@ class SerialGate {
     bool IsOpen() const;
 
     struct Port;  // the open port's platform state
+    // Ends a Port: the platform file that makes Ports defines it, since only
+    // it knows what one holds.
+    struct PortDeleter {
+        void operator()(Port* port) const;
+    };
 
   protected:
     // Never null: the machine's own places, unless a test's SerialGateAt
@@ -134,8 +139,6 @@ class SerialGate {
     std::unique_ptr<const PortPaths> paths_;
 
   private:
-    // Owned by this object alone. A shared_ptr keeps the deleter the platform
-    // file made it with, so the shared destructor can end a Port it cannot see.
-    std::shared_ptr<Port> port_;
+    std::unique_ptr<Port, PortDeleter> port_;
     OpenFailure open_failure_;
 };
