@@ -160,6 +160,7 @@ Survey survey_ports(const PortPaths& paths, bool probe) {
         entry.port = info.port(i);
         entry.state = info.state(i);
         describe_port(paths, &entry);
+        entry.latency_ms = latency_timer_ms(paths, entry);
         if (entry.state == PortInfo::kStateProbe) {
             entry.tried = true;
             entry.usable = gate.Open(entry.port, kDeviceBaud);
@@ -204,12 +205,23 @@ bool any_usable(const Survey& survey) {
 std::string survey_text(const Survey& survey, bool columns, bool colour) {
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"PORT", "DEVICE", "STATE", "OPEN", "HELD BY"});
+    bool any_latency = false;
+    for (const PortEntry& entry : survey.ports) {
+        any_latency = any_latency || entry.latency_ms >= 0;
+    }
+    if (any_latency) {
+        rows.front().push_back("LATENCY");
+    }
     if (survey.probed) {
         rows.front().push_back("ECHOES");
     }
     for (const PortEntry& entry : survey.ports) {
         rows.push_back({"COM" + std::to_string(entry.port), entry.device, state_text(entry),
                         open_text(entry), held_text(entry)});
+        if (any_latency) {
+            rows.back().push_back(entry.latency_ms >= 0 ? std::to_string(entry.latency_ms) + " ms"
+                                                        : "-");
+        }
         if (survey.probed) {
             rows.back().push_back(entry.echoes >= 0 ? std::to_string(entry.echoes) : "-");
         }
@@ -272,7 +284,8 @@ std::string survey_json(const Survey& survey) {
                ", \"holder_command\": " + json_text_or_null(e.holder_command) +
                ", \"group\": " + json_text_or_null(e.group) +
                ", \"in_group\": " + (e.group_known ? (e.in_group ? "true" : "false") : "null") +
-               ", \"echoes\": " + json_number_or_null(e.echoes, e.echoes >= 0) + "}";
+               ", \"echoes\": " + json_number_or_null(e.echoes, e.echoes >= 0) +
+               ", \"latency_ms\": " + json_number_or_null(e.latency_ms, e.latency_ms >= 0) + "}";
     }
     out += survey.ports.empty() ? "],\n" : "\n  ],\n";
     out += "  \"probed\": " + std::string(survey.probed ? "true" : "false") + ",\n";

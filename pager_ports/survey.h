@@ -25,6 +25,7 @@ struct PortEntry {
     bool in_group_after_login = false;  // the user database gives the user that group
     bool permission_denied = false;     // the open failed for want of permission
     int echoes = -1;                    // sync echoes with --probe, -1 when not probed
+    int latency_ms = -1;  // an FTDI adapter's latency timer, -1 for other ports or unknown
 };
 
 struct Survey {
@@ -58,6 +59,11 @@ std::string survey_json(const Survey& survey);
 // opening it: its device, the reason for a state other than 1, its owning
 // group and whether the user has it.
 void describe_port(const PortPaths& paths, PortEntry* entry);
+
+// The latency timer of the FTDI adapter behind `entry` (device set), in
+// milliseconds: how long the chip may hold received bytes before it hands
+// them over. -1 for other ports, or where it cannot be read.
+int latency_timer_ms(const PortPaths& paths, const PortEntry& entry);
 
 // Fills in, after a failed open, who holds the port, where that can be seen.
 void find_holder(const PortPaths& paths, PortEntry* entry);

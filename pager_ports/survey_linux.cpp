@@ -227,6 +227,19 @@ void describe_port(const PortPaths& paths, PortEntry* entry) {
     entry->in_group_after_login = user_has_group(st.st_gid);
 }
 
+int latency_timer_ms(const PortPaths& paths, const PortEntry& entry) {
+    // ftdi_sio's attribute of the port: /sys/class/tty/ttyUSB<n>/device is
+    // /sys/bus/usb-serial/devices/ttyUSB<n>. Other drivers have none. While
+    // vantel or brisko hold the port, the low-latency mode they set puts 1 ms
+    // on the chip, whatever this says.
+    const std::string name = entry.device.substr(entry.device.rfind('/') + 1);
+    const std::string text =
+        read_first_line(paths.sys_tty_dir + "/" + name + "/device/latency_timer");
+    char* end = nullptr;
+    const long ms = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == '\0' && ms >= 0 && ms <= 255 ? static_cast<int>(ms) : -1;
+}
+
 void find_holder(const PortPaths& /*paths*/, PortEntry* entry) {
     if (entry->holder_pid <= 0) {
         struct stat st {};

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "port_list_win32.h"
 #include "survey.h"
@@ -16,7 +17,51 @@ std::string dos_device_target(const std::string& com) {
     return length > 0 ? std::string(target) : std::string();
 }
 
+// Where FTDI's driver keeps its devices: one key per adapter, one subkey per
+// instance, each with its "Device Parameters".
+const char kFtdiBus[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
+
+std::vector<std::string> subkeys(const std::string& path) {
+    std::vector<std::string> names;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return names;
+    }
+    char name[256];
+    DWORD length = sizeof name;
+    for (DWORD i = 0;
+         RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, length = sizeof name) {
+        names.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
 }  // namespace
+
+int latency_timer_ms(const PortPaths& /*paths*/, const PortEntry& entry) {
+    const std::string com = "COM" + std::to_string(entry.port);
+    for (const std::string& device : subkeys(kFtdiBus)) {
+        for (const std::string& instance : subkeys(std::string(kFtdiBus) + "\\" + device)) {
+            const std::string params =
+                std::string(kFtdiBus) + "\\" + device + "\\" + instance + "\\Device Parameters";
+            char port_name[32];
+            DWORD size = sizeof port_name;
+            if (RegGetValueA(HKEY_LOCAL_MACHINE, params.c_str(), "PortName", RRF_RT_REG_SZ, nullptr,
+                             port_name, &size) != ERROR_SUCCESS ||
+                com != port_name) {
+                continue;
+            }
+            DWORD ms = 0;
+            size = sizeof ms;
+            const bool read = RegGetValueA(HKEY_LOCAL_MACHINE, params.c_str(), "LatencyTimer",
+                                           RRF_RT_REG_DWORD, nullptr, &ms, &size) == ERROR_SUCCESS;
+            return read && ms <= 255 ? static_cast<int>(ms) : -1;
+        }
+    }
+    return -1;
+}
 
 void describe_port(const PortPaths& /*paths*/, PortEntry* entry) {
     const std::string com = "COM" + std::to_string(entry->port);
@@ -65,5 +110,17 @@ void add_system_hints(const PortPaths& /*paths*/, const Survey& survey,
         hints->push_back(
             "No COM port at all: plug the adapter in and look in Device Manager under \"Ports "
             "(COM & LPT)\"; a yellow mark there means its driver is missing.");
+    }
+    // The programs cannot change FTDI's timer on Windows; each entry check
+    // of brisko's erase waits for it.
+    for (const PortEntry& entry : survey.ports) {
+        if (entry.latency_ms > 1) {
+            hints->push_back("COM" + std::to_string(entry.port) + " is an FTDI adapter whose " +
+                             "latency timer holds each reply up to " +
+                             std::to_string(entry.latency_ms) +
+                             " ms, which makes brisko's erase slower: in Device Manager, the "
+                             "port's Properties, Port Settings, Advanced, set Latency Timer "
+                             "(msec) to 1.");
+        }
     }
 }

@@ -44,6 +44,10 @@ TEST_F(PagerPorts, FreePortIsUsableAndTtySWithoutUartIsNotTried) {
     for (const char* name : {"rfcomm0", "ttyTHS1", "ttyS32", "tty1"}) {
         dir.link(name, s0.slave_path);
     }
+    // ttyUSB0 is an FTDI adapter at the driver's default latency.
+    const std::string ftdi = dir.paths().sys_tty_dir + "/ttyUSB0/device";
+    std::filesystem::create_directories(ftdi);
+    std::ofstream(ftdi + "/latency_timer") << "16\n";
     const Survey survey = survey_ports(dir.paths(), false);
     ASSERT_EQ(survey.ports.size(), 2u);
     EXPECT_EQ(survey.ports[0].port, 1);
@@ -56,13 +60,16 @@ TEST_F(PagerPorts, FreePortIsUsableAndTtySWithoutUartIsNotTried) {
     EXPECT_TRUE(any_usable(survey));
     const std::string text = survey_text(survey, false, false);
     const std::string table =
-        "PORT\tDEVICE\tSTATE\tOPEN\tHELD BY\n"
+        "PORT\tDEVICE\tSTATE\tOPEN\tHELD BY\tLATENCY\n"
         "COM1\t" +
         dir.dev("ttyS0").string() +
-        "\t0 (no UART)\tnot tried\t-\n"
+        "\t0 (no UART)\tnot tried\t-\t-\n"
         "COM33\t" +
-        dir.dev("ttyUSB0").string() + "\t1\tyes\t-\n";
+        dir.dev("ttyUSB0").string() + "\t1\tyes\t-\t16 ms\n";
     EXPECT_EQ(text.substr(0, table.size()), table);
+    const std::string json = survey_json(survey);
+    EXPECT_NE(json.find("\"latency_ms\": null}"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"latency_ms\": 16}"), std::string::npos) << json;
     // Hints about the machine's own services may come first.
     EXPECT_NE(
         text.find("\n- Serial nodes the programs never try: " + dir.dev("rfcomm0").string() + ", " +

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "low_latency.h"
 #include "port_dir.h"
 #include "pty_pair.h"
 #include "serial_link/serial_gate.h"
@@ -114,6 +116,68 @@ struct GateLine : testing::Test {
         dir.link("ttyUSB0", pty.slave_path);
     }
 };
+
+// A serial driver's flags as TIOCGSERIAL and TIOCSSERIAL reach them, put in
+// place of the pty's (which has no such requests) while a test runs.
+struct FakeDriver {
+    int flags = 0;
+    int refuse_get = 0;  // errno for TIOCGSERIAL; 0 answers
+    int refuse_set = 0;  // errno for TIOCSSERIAL; 0 takes the flags
+};
+FakeDriver fake_driver;
+
+int fake_serial_ioctl(int, unsigned long request, void* arg) {
+    auto* serial = static_cast<serial_struct*>(arg);
+    const int refused = request == TIOCGSERIAL ? fake_driver.refuse_get : fake_driver.refuse_set;
+    if (refused != 0) {
+        errno = refused;
+        return -1;
+    }
+    if (request == TIOCGSERIAL) {
+        *serial = serial_struct{};
+        serial->flags = fake_driver.flags;
+    } else {
+        fake_driver.flags = serial->flags;
+    }
+    return 0;
+}
+
+struct GateOnFakeDriver : GateLine {
+    void SetUp() override {
+        GateLine::SetUp();
+        serial_ioctl = fake_serial_ioctl;
+    }
+    void TearDown() override { serial_ioctl = system_serial_ioctl; }
+    SerialIoctl system_serial_ioctl = serial_ioctl;
+};
+
+// While the port is open its driver hands bytes over at once; Close puts
+// the driver's flags back as they were. A driver that refuses the flag, has
+// no such request or has it set already is left exactly as it was, and the
+// port opens all the same.
+TEST_F(GateOnFakeDriver, LowLatencyWhileOpenAndTheFlagsAsFoundAfter) {
+    const int odd = ASYNC_SPD_HI | ASYNC_SKIP_TEST | ASYNC_HUP_NOTIFY;
+    const struct {
+        const char* what;
+        FakeDriver driver;
+        int while_open;
+    } drivers[] = {
+        {"takes it", {odd, 0, 0}, odd | ASYNC_LOW_LATENCY},
+        {"has it already", {odd | ASYNC_LOW_LATENCY, 0, 0}, odd | ASYNC_LOW_LATENCY},
+        {"no such request", {odd, ENOTTY, ENOTTY}, odd},
+        {"refuses it", {odd, 0, EINVAL}, odd},
+        {"not allowed", {odd, 0, EPERM}, odd},
+    };
+    for (const auto& d : drivers) {
+        SCOPED_TRACE(d.what);
+        fake_driver = d.driver;
+        SerialGateAt gate(dir.paths());
+        ASSERT_TRUE(gate.Open(kUsb0, 9600));
+        EXPECT_EQ(fake_driver.flags, d.while_open);
+        gate.Close();
+        EXPECT_EQ(fake_driver.flags, d.driver.flags);
+    }
+}
 
 TEST_F(GateLine, EveryByteValuePassesUnchangedBothWays) {
     const Bytes all = every_byte_value();

@@ -7,6 +7,7 @@
 #include "port_list_win32.h"
 #include "serial_gate_win32.h"
 #include "serial_link/serial_link.h"
+#include "survey.h"
 
 namespace {
 
@@ -23,6 +24,41 @@ LARGE_INTEGER counter_now() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return now;
+}
+
+// An FTDI adapter as its driver leaves it in the registry (Wine lets a test
+// write there): its latency timer is shown, and a hint names the setting.
+TEST(PagerPorts, FtdiLatencyTimerAndItsHint) {
+    const char device[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+PAGERTEST";
+    const std::string params = std::string(device) + "\\0000\\Device Parameters";
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, params.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    const DWORD ms = 16;
+    RegSetValueExA(key, "PortName", 0, REG_SZ, reinterpret_cast<const BYTE*>("COM77"), 6);
+    RegSetValueExA(key, "LatencyTimer", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ms), 4);
+    RegCloseKey(key);
+
+    Survey survey;
+    for (const int port : {7, 77}) {
+        PortEntry entry;
+        entry.port = port;
+        entry.latency_ms = latency_timer_ms(PortPaths{}, entry);
+        survey.ports.push_back(entry);
+    }
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, device);
+    EXPECT_EQ(survey.ports[0].latency_ms, -1);
+    EXPECT_EQ(survey.ports[1].latency_ms, 16);
+    std::vector<std::string> hints;
+    add_system_hints(PortPaths{}, survey, &hints);
+    ASSERT_EQ(hints.size(), 1u);
+    EXPECT_EQ(hints[0].rfind("COM77 is an FTDI adapter whose latency timer holds each reply up "
+                             "to 16 ms",
+                             0),
+              0u)
+        << hints[0];
+    EXPECT_NE(hints[0].find("Latency Timer (msec) to 1."), std::string::npos);
 }
 
 TEST(ComPortNumber, ReadsComNames) {

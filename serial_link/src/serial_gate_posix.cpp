@@ -15,22 +15,56 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
-#include <utility>
 
 #include "console/deadline.h"
+#include "low_latency.h"
 #include "port_list.h"
 #include "port_lock.h"
 #include "serial_link/serial_gate.h"
 
+// Open notes each step here as it takes it, and the destructor undoes the
+// steps taken, in reverse: a failed Open only has to let its Port go.
 struct SerialGate::Port {
+    PortLock lock;  // declared first, so released after the port is closed
     int fd = -1;
+    bool flocked = false;           // flock(LOCK_EX) taken
+    bool exclusive = false;         // TIOCEXCL set
+    bool settings_changed = false;  // `saved` goes back
+    termios saved{};                // the settings found at Open
+    LowLatency latency;             // the driver's flags as found
     int baud = 0;
-    termios saved{};    // the settings found at Open, put back by Close
     bool lost = false;  // the system reported the line gone
-    PortLock lock;      // released after the port is closed
+
+    Port() = default;
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+    ~Port();
 };
+
+SerialGate::Port::~Port() {
+    if (fd < 0) {
+        return;
+    }
+    low_latency_off(fd, latency);
+    if (settings_changed) {
+        tcsetattr(fd, TCSANOW, &saved);
+    }
+    if (exclusive) {
+        ioctl(fd, TIOCNXCL);
+    }
+    if (flocked) {
+        flock(fd, LOCK_UN);
+    }
+    // close() is not retried: on Linux the descriptor is gone even on EINTR.
+    close(fd);
+}
+
+void SerialGate::PortDeleter::operator()(Port* port) const {
+    delete port;
+}
 
 namespace {
 
@@ -172,18 +206,6 @@ void drain_bounded(int fd, int baud) {
     }
 }
 
-// Undoes the steps of Open that were taken, in reverse, and closes `fd`.
-void release(int fd, bool locked, bool exclusive) {
-    if (exclusive) {
-        ioctl(fd, TIOCNXCL);
-    }
-    if (locked) {
-        flock(fd, LOCK_UN);
-    }
-    // close() is not retried: on Linux the descriptor is gone even on EINTR.
-    close(fd);
-}
-
 }  // namespace
 
 bool SerialGate::Open(int port, int baud) {
@@ -195,8 +217,9 @@ bool SerialGate::Open(int port, int baud) {
         open_failure_.kind = OpenFailure::kNoSuchPort;
         return false;
     }
-    PortLock lock;
-    if (!lock.take(paths_->lock_dir, path.substr(path.rfind('/') + 1), &open_failure_.pid)) {
+    auto opened = std::make_unique<Port>();
+    if (!opened->lock.take(paths_->lock_dir, path.substr(path.rfind('/') + 1),
+                           &open_failure_.pid)) {
         open_failure_.kind = OpenFailure::kLockFile;
         return false;  // a terminal program holds it through its lock file
     }
@@ -205,38 +228,37 @@ bool SerialGate::Open(int port, int baud) {
         open_failure_ = OpenFailure{OpenFailure::kSystem, errno, 0};
         return false;
     }
-    termios saved{};
-    if (!isatty(fd) || tcgetattr(fd, &saved) != 0) {
+    opened->fd = fd;
+    if (!isatty(fd) || tcgetattr(fd, &opened->saved) != 0) {
         open_failure_.kind = OpenFailure::kNotSerial;
-        release(fd, false, false);
         return false;
     }
     // The advisory lock keeps out other programs that lock their ports; the
     // exclusive mode makes the kernel refuse further opens of the line.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         open_failure_ = OpenFailure{OpenFailure::kFlock, errno, 0};
-        release(fd, false, false);
         return false;
     }
+    opened->flocked = true;
     if (held_elsewhere(fd) || ioctl(fd, TIOCEXCL) != 0) {
         open_failure_.kind = OpenFailure::kExclusive;
-        release(fd, true, false);
         return false;
     }
-    termios raw = saved;
+    opened->exclusive = true;
+    termios raw = opened->saved;
     make_raw(&raw, speed);
     termios got{};
+    // A refused change may still have been taken in part.
+    opened->settings_changed = true;
     if (tcsetattr(fd, TCSANOW, &raw) != 0 || tcgetattr(fd, &got) != 0 || !took_raw(got, speed)) {
         open_failure_ = OpenFailure{OpenFailure::kSettings, errno, 0};
-        tcsetattr(fd, TCSANOW, &saved);
-        release(fd, true, true);
         return false;
     }
-    port_ = std::make_unique<Port>();
-    port_->fd = fd;
-    port_->baud = baud;
-    port_->saved = saved;
-    port_->lock = std::move(lock);
+    // Replies reach us as soon as the adapter has them, where the driver
+    // lets us ask; where it does not, the port works all the same.
+    opened->latency = low_latency_on(fd);
+    opened->baud = baud;
+    port_.reset(opened.release());
     // Bytes that arrived before the port was ours are not answers to us.
     tcflush(fd, TCIOFLUSH);
     read_away(fd);
@@ -252,8 +274,6 @@ void SerialGate::Close() {
     // Whatever did not leave in time never will; dropping it keeps both the
     // settings change and close() itself from waiting on it.
     tcflush(fd, TCOFLUSH);
-    tcsetattr(fd, TCSANOW, &port_->saved);
-    release(fd, true, true);
     port_.reset();
 }
 

@@ -22,6 +22,10 @@ struct SerialGate::Port {
     char ahead = 0;
 };
 
+void SerialGate::PortDeleter::operator()(Port* port) const {
+    delete port;
+}
+
 namespace {
 
 // The driver's queues, asked for before the settings that depend on them.
@@ -161,7 +165,7 @@ bool SerialGate::Open(int port, int baud) {
     DWORD errors = 0;
     COMSTAT status{};
     opened->reports_status = ClearCommError(handle, &errors, &status) != 0;
-    port_ = std::move(opened);
+    port_.reset(opened.release());
     return true;
 }
 

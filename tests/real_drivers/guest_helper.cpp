@@ -1,6 +1,7 @@
 // The guest's side of the real-driver job (.ci/real-drivers): runs one
-// program and measures it, and watches device nodes for opens. Built
-// statically with the programs and started by the guest's init script.
+// program and measures it, watches device nodes for opens, reads a serial
+// driver's flags and relays a line. Built statically with the programs and
+// started by the guest's init script.
 //
 //   guest_helper run DIR PROGRAM [ARGS...]
 //       Runs PROGRAM in DIR, in a session of its own (no controlling
@@ -22,12 +23,25 @@
 //       PATH MS" each time such an open file is closed for good (its last
 //       descriptor), MS being the monotonic clock in milliseconds, until
 //       killed. Prints "ready" once every watch is set.
+//
+//   guest_helper serial-flags PATH
+//       Prints "serial flags 0x<hex>" with the flags TIOCGSERIAL reads from
+//       PATH's driver (ASYNC_LOW_LATENCY is 0x2000), or "serial flags none"
+//       when the driver has no such request. Does not change the port.
+//
+//   guest_helper relay A B
+//       Copies bytes both ways between the devices A and B, either of them
+//       a terminal put in raw mode, until one hangs up or fails.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -181,6 +195,71 @@ int watch_opens(int count, char** paths) {
     }
 }
 
+// The port is opened without waiting for a carrier; a second open of a line
+// held exclusively works for root, whom the guest runs as.
+int serial_flags(const char* path) {
+    const int fd = open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "%s: %s\n", path, std::strerror(errno));
+        return 1;
+    }
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        std::printf("serial flags 0x%x\n", static_cast<unsigned>(serial.flags));
+    } else {
+        std::printf("serial flags none\n");
+    }
+    close(fd);
+    return 0;
+}
+
+int open_raw(const char* path) {
+    const int fd = open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tio{};
+    if (fd >= 0 && tcgetattr(fd, &tio) == 0) {
+        cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL;
+        tcsetattr(fd, TCSANOW, &tio);
+    }
+    return fd;
+}
+
+int relay(const char* a, const char* b) {
+    const int fds[2] = {open_raw(a), open_raw(b)};
+    if (fds[0] < 0 || fds[1] < 0) {
+        std::perror("relay");
+        return 1;
+    }
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (;;) {
+        pollfd pfds[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
+        if (poll(pfds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return 1;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (pfds[i].revents == 0) {
+                continue;
+            }
+            char buffer[256];
+            const ssize_t n = read(fds[i], buffer, sizeof buffer);
+            if (n <= 0 && !(n < 0 && errno == EINTR)) {
+                return 0;  // hung up or failed: the line is gone
+            }
+            for (ssize_t at = 0; at < n;) {
+                const ssize_t put = write(fds[1 - i], buffer + at, static_cast<size_t>(n - at));
+                if (put < 0 && errno != EINTR) {
+                    return 0;
+                }
+                at += put > 0 ? put : 0;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -190,8 +269,16 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "watch-opens") == 0) {
         return watch_opens(argc - 2, argv + 2);
     }
+    if (argc == 3 && std::strcmp(argv[1], "serial-flags") == 0) {
+        return serial_flags(argv[2]);
+    }
+    if (argc == 4 && std::strcmp(argv[1], "relay") == 0) {
+        return relay(argv[2], argv[3]);
+    }
     std::fprintf(stderr,
                  "usage: guest_helper run DIR PROGRAM [ARGS...]\n"
-                 "       guest_helper watch-opens PATH...\n");
+                 "       guest_helper watch-opens PATH...\n"
+                 "       guest_helper serial-flags PATH\n"
+                 "       guest_helper relay A B\n");
     return 2;
 }

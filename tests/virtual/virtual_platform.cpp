@@ -17,6 +17,10 @@ struct SerialGate::Port {
     bool lost = false;
 };
 
+void SerialGate::PortDeleter::operator()(Port* port) const {
+    delete port;
+}
+
 namespace {
 
 struct Machine {
@@ -139,7 +143,7 @@ bool SerialGate::Open(int port, int) {
     Close();
     for (const VirtualPort& candidate : machine().setup.ports) {
         if (candidate.number == port) {
-            port_ = std::make_shared<Port>(Port{candidate});
+            port_.reset(new Port{candidate});
             step("open%d", port);
             return true;
         }

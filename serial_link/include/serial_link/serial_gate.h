@@ -94,13 +94,18 @@ class SerialGate {
     // running process is in use and is not opened. While the port is open
     // this process holds that lock file too, where it may make one; Close
     // removes it.
+    //
+    // Linux: where the driver has a low-latency mode (ASYNC_LOW_LATENCY;
+    // ftdi_sio then sets the chip's latency timer to 1 ms), the port is put
+    // in it; a driver that has none or refuses it is left as it was, and the
+    // port opens all the same.
     bool Open(int port, int baud);
 
     // Why the last Open failed; kind kNone after one that succeeded.
     const OpenFailure& LastOpenFailure() const { return open_failure_; }
 
-    // Restores the port's earlier settings and closes it. Does nothing when
-    // no port is open.
+    // Restores the port's earlier settings (and on Linux the driver's flags)
+    // and closes it. Does nothing when no port is open.
     void Close();
 
     // Writes `length` bytes from `buffer` unchanged. Returns the number of
@@ -131,6 +136,11 @@ class SerialGate {
     void DiscardInput();
 
     struct Port;  // the open port's platform state
+    // Ends a Port: the platform file that makes Ports defines it, since only
+    // it knows what one holds.
+    struct PortDeleter {
+        void operator()(Port* port) const;
+    };
 
   protected:
     // Never null: the machine's own places, unless a test's SerialGateAt
@@ -138,8 +148,6 @@ class SerialGate {
     std::unique_ptr<const PortPaths> paths_;
 
   private:
-    // Owned by this object alone. A shared_ptr keeps the deleter the platform
-    // file made it with, so the shared destructor can end a Port it cannot see.
-    std::shared_ptr<Port> port_;
+    std::unique_ptr<Port, PortDeleter> port_;
     OpenFailure open_failure_;
 };
