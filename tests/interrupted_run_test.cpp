@@ -15,7 +15,7 @@ using InterruptedRun = VirtualRun;
 
 // The whole trace, as a regular expression that must match to its end.
 std::string whole(const std::string& trace) {
-    return "^" + trace + "$";
+    return "^" + trace + "@[0-9.]+$";
 }
 
 VirtualSetup interrupted_after(int bytes) {
@@ -32,11 +32,12 @@ TEST_F(InterruptedRun, VantelFinishesTheSetterInFlight) {
 }
 
 TEST_F(InterruptedRun, BriskoFinishesTheClearOrCheckInFlight) {
-    // Two bytes into the second clear, and one byte into the first check.
+    // Two bytes into the second clear, and one byte into the first check,
+    // which goes out whole and gets its reply.
     EXPECT_EXIT(run(run_brisko, interrupted_after(20 + 3 + 4 + 2)),
                 ::testing::KilledBySignal(SIGINT),
-                whole(synced() + query(0xF6, 10) + query(0xF8, 2) + query(0xFA, 3) + clear(1, 0) +
-                      clear(1, 1) + "close "));
+                whole(synced() + query(0xF6, 10) + query(0xF8, 2) + query(0xFA, 3) + kQuiet +
+                      clear(1, 0) + clear(1, 1) + "close "));
     std::string clears;
     for (int t = 1; t <= 2; ++t) {
         for (int e = 0; e < 3; ++e) {
@@ -45,8 +46,39 @@ TEST_F(InterruptedRun, BriskoFinishesTheClearOrCheckInFlight) {
     }
     EXPECT_EXIT(run(run_brisko, interrupted_after(20 + 3 + 6 * 4 + 1)),
                 ::testing::KilledBySignal(SIGINT),
-                whole(synced() + query(0xF6, 10) + query(0xF8, 2) + query(0xFA, 3) + clears +
-                      check(1, 0) + "close "));
+                whole(synced() + query(0xF6, 10) + query(0xF8, 2) + query(0xFA, 3) + kQuiet +
+                      clears + ">F1 p10 >01 p10 >00 p10 <00 close "));
+}
+
+// Ctrl+C during a wait ends it after the slice it came in, 50 ms at most:
+// the close's time is the trace's last word. Each case: the setup, and the
+// end of the trace, the close at least, as it must be.
+TEST_F(InterruptedRun, EveryWaitEndsWithinOneSlice) {
+    VirtualSetup probing = interrupted_after(-1);
+    probing.ports = {{33, 1, false}};
+    probing.interrupt_at_ms = 105;
+    VirtualSetup settling;
+    settling.ports = {{33, 1, false, 0xFF}};
+    settling.interrupt_at_ms = 700;  // noise at 620, 700, 750: in the settle
+    VirtualSetup replying;
+    replying.knobs.table = 1;
+    replying.knobs.pager_to_table = 1;
+    replying.knobs.stop_after_checks = 0;
+    replying.interrupt_at_ms = 800;  // the first check's bound runs from 740 ms
+    VirtualSetup staying_quiet = replying;
+    staying_quiet.interrupt_at_ms = 1800;  // its late reply is waited for from 1740
+    const struct {
+        VirtualSetup setup;
+        std::string end;
+    } cases[] = {
+        {probing, ">FF p20 close @120$"},
+        {settling, "t50 w30 <FF close @700$"},
+        {replying, ">00 p10 t50 t50 close @840$"},
+        {staying_quiet, repeat("t50", 20) + "t50 t50 close @1840$"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EXIT(run(run_brisko, c.setup), ::testing::KilledBySignal(SIGINT), c.end);
+    }
 }
 
 }  // namespace
