@@ -68,6 +68,7 @@ TEST(Discovery, APortFullOfNoiseIsNotTheDevice) {
     EXPECT_NE(virtual_trace().find(">FF p20 <FF t50 w20 <FF t50 w40 <FF "), std::string::npos);
     EXPECT_NE(virtual_trace().find("<FF t50 w30 close " + synced(34) + "close "),
               std::string::npos);
+    EXPECT_EQ(virtual_now_us(), (400 + 1000 + 400 + 100) * 1000);
 }
 
 TEST(Discovery, NoAnsweringPortMeansNoDeviceAndNoPortOpen) {
