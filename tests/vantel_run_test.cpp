@@ -80,6 +80,13 @@ TEST_F(VantelRun, LateRepliesCountWithinTheBoundAndStopTheRunAfterIt) {
         EXPECT_EQ(sent_bytes(virtual_trace()), sent_bytes(synced() + written(10, 2, 3)) + ">F6");
     }
     EXPECT_NE(virtual_trace().find(">F6 p20 <0A w5 <0A close "), std::string::npos);
+
+    // Later still: the pager's reply comes in the table's window, where
+    // after a missed reply no byte can be told from a late one.
+    VirtualSetup later_still;
+    later_still.knobs.reply_delay_ms = 2100;
+    EXPECT_EQ(run(run_vantel, later_still), 1);
+    EXPECT_EQ(virtual_output(), found_on(33) + kWritten + "\nPager verify error." + kUnasked);
 }
 
 // A loopback gives back every byte; an adapter with local echo gives back
