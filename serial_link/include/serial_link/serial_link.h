@@ -85,6 +85,8 @@ Unasked take_unasked(SerialGate& gate, const std::uint8_t* sent, int count);
 // Asks the device for one byte: takes the unasked input first
 // (take_unasked), and sends nothing when there was some. Otherwise sends
 // `command` with a 20 ms pause and waits for the reply as recv_reply does.
+// A missing reply is never reported as a byte value: the exchange byte then
+// still holds `command`, but `reply` is empty.
 Reply query_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t command);
 
 // Waits up to kReplyBoundMs for one byte, reading it into the exchange byte:
