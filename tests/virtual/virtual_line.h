@@ -39,7 +39,8 @@ struct VirtualSetup {
     // The user interrupts the run (as by Ctrl+C, SIGINT) once the host has
     // sent this many bytes; -1: never. The run then ends by the signal, so
     // tests run it as a death test: when a port is closed because of an
-    // interruption, the trace so far is written to standard error.
+    // interruption, the output so far, "|" and the trace so far are written
+    // to standard error.
     int interrupt_after_bytes = -1;
     // The same, once the virtual clock reaches this time; -1: never. A wait
     // or pause under way then still runs to its end.
@@ -51,7 +52,7 @@ struct VirtualSetup {
 void virtual_reset(const VirtualSetup& setup);
 
 // What the host did, in order, each step followed by one space (when an
-// interruption closes the port, the trace goes to standard error ending in
+// interruption closes the port, the trace written to standard error ends in
 // "close @<ms>", the time of the close):
 //   open33  close   Open of port 33 (one that exists) / Close of the open port
 //   >F6             byte F6 sent and taken by the line

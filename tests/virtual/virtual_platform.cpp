@@ -177,7 +177,7 @@ void SerialGate::Close() {
         step("close");
         port_.reset();
         if (interrupt_requested()) {
-            std::fprintf(stderr, "%s@%s", machine().trace.c_str(),
+            std::fprintf(stderr, "%s|%s@%s", machine().output.c_str(), machine().trace.c_str(),
                          ms_text(machine().now_us).c_str());
         }
     }
