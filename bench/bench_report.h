@@ -10,10 +10,11 @@
 inline constexpr int kBenchTables = 3;
 inline constexpr int kBenchEntries = 10;
 
-// The sum of the pauses the erase run prescribes: 20 ms after each of the
-// three geometry queries, 50 ms per entry to clear and 40 ms per entry to
+// The sum of the pauses and waits the erase run prescribes: 20 ms after each
+// of the three geometry queries, the 100 ms the line must stay quiet before
+// the geometry is trusted, 50 ms per entry to clear and 40 ms per entry to
 // check.
-inline constexpr double kFloorMs = 3 * 20.0 + kBenchTables * kBenchEntries * (50.0 + 40.0);
+inline constexpr double kFloorMs = 3 * 20.0 + 100.0 + kBenchTables * kBenchEntries * (50.0 + 40.0);
 // The last entry's final two pauses (10 ms after its reply) come after the
 // last byte on the wire, so the wire span's own floor is 20 ms less.
 inline constexpr double kWireFloorMs = kFloorMs - 20.0;

@@ -4,5 +4,8 @@
 // Finds the device, reads its table geometry, clears every entry, checks
 // every entry, prints the error count, closes the port and waits for a key.
 // Returns the exit status: 0 when the run completed, whatever the error
-// count; 1 when no device answered or it did not report its geometry.
+// count; 1 when no device answered, it did not report a geometry it can
+// have, the line was lost, echoed or brought bytes nobody asked for, or the
+// device stopped answering. An interruption ends the process here, after the
+// command in flight, as the signal would.
 int run_brisko();

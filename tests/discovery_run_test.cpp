@@ -38,19 +38,38 @@ TEST(Discovery, EachEchoGivesOneDotAndAllTwentySyncsGoOut) {
     // Found, and let go when the gate is destroyed.
     EXPECT_EQ(virtual_trace(), "open33 " + repeat(kNoEcho, 2) + repeat(kEcho, 1) +
                                    repeat(kNoEcho, 3) + repeat(kEcho, 1) + repeat(kNoEcho, 12) +
-                                   repeat(kEcho, 1) + kSettled + "close ");
+                                   repeat(kEcho, 1) + kQuiet + "close ");
 }
 
 // A port with nothing behind it costs its 20 pauses and nothing more.
 TEST(Discovery, APortWithoutEchoesIsClosedAndTheScanGoesOn) {
     VirtualSetup setup;
-    setup.ports = {{33, 1, false}, {34, 0, true}, {35, 1, true}, {36, 1, true}};
+    setup.ports = {{33, 1, false}, {34, 0, true}, {35, 2, true}, {36, 1, true}, {37, 1, true}};
     const Found found = discover(setup);
-    EXPECT_EQ(found.port, 35);
-    // The port whose state is not 1 is never opened, nor any after the winner.
-    EXPECT_EQ(virtual_trace(), "open33 " + repeat(kNoEcho, 20) + "close " + synced(35) + "close ");
-    EXPECT_EQ(virtual_output(), found_on(35));
+    EXPECT_EQ(found.port, 36);
+    // Ports whose state is not 1 are never opened, nor any after the winner.
+    EXPECT_EQ(virtual_trace(), "open33 " + repeat(kNoEcho, 20) + "close " + synced(36) + "close ");
+    EXPECT_EQ(virtual_output(), found_on(36));
     EXPECT_EQ(virtual_now_us(), (400 + 400 + 100) * 1000);
+}
+
+// FF noise gives a port dots, but it never falls quiet: the port is not the
+// device, and the scan goes on to the real one.
+TEST(Discovery, APortFullOfNoiseIsNotTheDevice) {
+    VirtualSetup setup;
+    setup.ports = {{33, 1, false, 0xFF}, {34, 1, true}};
+    const Found found = discover(setup);
+    EXPECT_EQ(found.port, 34);
+    EXPECT_EQ(virtual_output(),
+              "\nWait sync ........."
+              "COM33 is noisy, not the device." +
+                  found_on(34));
+    // The noise at 50, 120, 210, 270, 350 and 400 ms gave the dots; then the
+    // line is let fall quiet, for a second at most, and the scan goes on.
+    EXPECT_NE(virtual_trace().find(">FF p20 <FF t50 w20 <FF t50 w40 <FF "), std::string::npos);
+    EXPECT_NE(virtual_trace().find("<FF t50 w30 close " + synced(34) + "close "),
+              std::string::npos);
+    EXPECT_EQ(virtual_now_us(), (400 + 1000 + 400 + 100) * 1000);
 }
 
 TEST(Discovery, NoAnsweringPortMeansNoDeviceAndNoPortOpen) {

@@ -25,3 +25,11 @@ inline std::string verify_lines(bool pager, bool table, bool pager_to_table) {
     };
     return line("Pager", pager) + line("Table", table) + line("Pager_to_table", pager_to_table);
 }
+
+// Why a run stops on a line that echoes, and on one that brings bytes
+// nobody asked for.
+inline const std::string kEchoes =
+    "\nError: the line echoes what is sent (a loopback plug, or an adapter with local echo).";
+inline const std::string kUnasked =
+    "\nError: bytes came that answer no question (line noise, or a device answering late or "
+    "twice).";

@@ -55,12 +55,4 @@ TEST_F(VantelE2e, ValueBytesEqualToCommandOrControlBytesPassUnchanged) {
     }
 }
 
-TEST_F(VantelE2e, RepliesAfterTheirBoundAreNoRepliesAndNeverTheNextSettings) {
-    write_config("10 2 3");
-    const E2eRun r = run({"--reply-delay", "400"});
-    EXPECT_EQ(r.out, kFound + kWritten + verify_lines(false, false, false) + kPrompt);
-    EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(after_sync(r), written(10, 2, 3));
-}
-
 }  // namespace

@@ -11,26 +11,46 @@
 
 namespace {
 
-// A setter is the command byte, then the value's low 8 bits. Returns false,
-// printing why, when the line was lost.
+// A setter is the command byte, then the value's low 8 bits. Nothing is due
+// from the device meanwhile: a byte that came by the value's turn is
+// unasked, and the run stops once the setter is whole. Returns false,
+// printing why, then or when the line was lost.
 bool write_setting(SerialGate& gate, std::uint8_t& exchange, std::uint8_t command,
                    std::int32_t value) {
-    stop_if_interrupted(gate);
+    close_and_end_if_interrupted(gate);
     send_byte(gate, exchange, command, kPauseLongMs);
+    const Unasked unasked = take_unasked(gate, &command, 1);
     send_byte(gate, exchange, static_cast<std::uint8_t>(value & 0xFF), kPauseLongMs);
-    return !line_lost(gate);
+    return !report_line_lost(gate) && !report_unasked(unasked);
 }
 
 // Reads a setting back and reports it as "<name> verify ok." or "<name>
-// verify error.". A missing reply is an error, whatever value was written.
-// Returns false, printing why instead, when the line was lost.
+// verify error.", once the line has stayed quiet after the reply. A missing
+// reply is an error, whatever value was written, and makes `*missed` true:
+// from then on a reply could be that one's, late, and the line is out of
+// step. Returns false, printing why instead, when the line was lost or out
+// of step; a reply that is the command itself, with a byte after it, is a
+// local echo.
 bool verify_setting(SerialGate& gate, std::uint8_t& exchange, std::uint8_t command,
-                    std::int32_t value, const char* name) {
-    const std::optional<std::uint8_t> reply = query_byte(gate, exchange, command);
-    if (line_lost(gate)) {
+                    std::int32_t value, const char* name, bool* missed) {
+    close_and_end_if_interrupted(gate);
+    const Reply answer = query_byte(gate, exchange, command);
+    Unasked unasked = answer.unasked;
+    if (answer.reply && *missed) {
+        unasked = Unasked::kBytes;
+    }
+    *missed = *missed || !answer.reply;
+    if (answer.reply && unasked == Unasked::kNone) {
+        unasked = stay_quiet(gate, kSettleQuietMs);
+        if (unasked != Unasked::kNone && *answer.reply == command) {
+            unasked = Unasked::kEcho;
+        }
+    }
+    close_and_end_if_interrupted(gate);
+    if (report_line_lost(gate) || report_unasked(unasked)) {
         return false;
     }
-    const bool ok = reply.has_value() && *reply == value;
+    const bool ok = answer.reply.has_value() && *answer.reply == value;
     say("\n%s verify %s.", name, ok ? "ok" : "error");
     return true;
 }
@@ -40,6 +60,7 @@ bool verify_setting(SerialGate& gate, std::uint8_t& exchange, std::uint8_t comma
 int run_vantel() {
     SerialGate gate;
     if (find_device(gate) < 0) {
+        close_and_end_if_interrupted(gate);
         return 1;
     }
     if (!config_exists()) {
@@ -68,10 +89,11 @@ int run_vantel() {
     say("\nPager_to_table writen");
 
     say("\n\nVerify:");
-    if (!verify_setting(gate, exchange, CMD_GET_PAGER, values.pager, "Pager") ||
-        !verify_setting(gate, exchange, CMD_GET_TABLE, values.table, "Table") ||
+    bool missed = false;
+    if (!verify_setting(gate, exchange, CMD_GET_PAGER, values.pager, "Pager", &missed) ||
+        !verify_setting(gate, exchange, CMD_GET_TABLE, values.table, "Table", &missed) ||
         !verify_setting(gate, exchange, CMD_GET_PAGER_TO_TABLE, values.pager_to_table,
-                        "Pager_to_table")) {
+                        "Pager_to_table", &missed)) {
         return 1;
     }
 

@@ -4,5 +4,7 @@
 // Finds the device, reads and checks "config.txt", writes the three settings,
 // reads each back and reports it, closes the port and waits for a key.
 // Returns the exit status: 0 when the run completed, whatever the verify
-// results; 1 when no device answered or config.txt is missing or bad.
+// results; 1 when no device answered, config.txt is missing or bad, or the
+// line was lost, echoed or brought bytes nobody asked for. An interruption
+// ends the process here, after the command in flight, as the signal would.
 int run_vantel();

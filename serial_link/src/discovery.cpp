@@ -1,14 +1,13 @@
 #include "discovery.h"
 
 #include "console/console.h"
-#include "serial_link/interruption.h"
+#include "console/process.h"
 #include "serial_link/serial_link.h"
 
 int probe_port(SerialGate& gate) {
     char buffer = 0;
     int echoes = 0;
-    for (int attempt = 0; attempt < kSyncAttempts; ++attempt) {
-        stop_if_interrupted(gate);
+    for (int attempt = 0; attempt < kSyncAttempts && !interrupt_requested(); ++attempt) {
         buffer = static_cast<char>(CMD_SYNC);
         gate.Send(&buffer, 1);
         pause_ms(kPauseLongMs);
@@ -29,10 +28,20 @@ int find_device(SerialGate& gate) {
             continue;
         }
         gate.Open(ports.port(i), kDeviceBaud);
-        if (probe_port(gate) >= 1) {
+        // A port that echoed must then fall quiet: a late device's last
+        // echoes do, a line full of noise never does.
+        const bool echoed = probe_port(gate) >= 1;
+        const bool quiet = echoed && !interrupt_requested() && settle_line(gate);
+        if (interrupt_requested()) {
+            gate.Close();
+            return -1;
+        }
+        if (quiet) {
             say("found on COM%d ok.", ports.port(i));
-            settle_line(gate);
             return ports.port(i);
+        }
+        if (echoed && !gate.LineLost()) {
+            say("COM%d is noisy, not the device.\nWait sync ...", ports.port(i));
         }
         gate.Close();
     }

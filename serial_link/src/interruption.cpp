@@ -2,7 +2,7 @@
 
 #include "console/process.h"
 
-void stop_if_interrupted(SerialGate& gate) {
+void close_and_end_if_interrupted(SerialGate& gate) {
     if (!interrupt_requested()) {
         return;
     }

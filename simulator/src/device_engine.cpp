@@ -102,8 +102,10 @@ bool execute(DeviceEngine* engine, std::uint8_t* reply) {
             return false;
         case kDevCheckEntry:
             engine->checks++;
-            if (engine->knobs.stop_after_checks >= 0 &&
-                engine->checks > engine->knobs.stop_after_checks) {
+            if ((engine->knobs.stop_after_checks >= 0 &&
+                 engine->checks > engine->knobs.stop_after_checks) ||
+                std::count(engine->knobs.unanswered_checks.begin(),
+                           engine->knobs.unanswered_checks.end(), engine->checks) > 0) {
                 return false;
             }
             value = engine_entry_clear(*engine, a[0], a[1]) && inside_geometry(*engine, a[0], a[1])
@@ -143,6 +145,7 @@ void engine_power_on(DeviceEngine* engine, const DeviceKnobs& knobs) {
     engine->received = 0;
     engine->syncs = 0;
     engine->checks = 0;
+    engine->replies = 0;
 }
 
 bool engine_feed(DeviceEngine* engine, std::uint8_t byte, std::uint8_t* reply) {
@@ -192,14 +195,18 @@ void engine_receive(DeviceEngine* engine, std::uint8_t byte, std::int64_t now_us
         return;
     }
     engine->received++;
+    const DeviceKnobs& knobs = engine->knobs;
+    if (knobs.local_echo) {
+        replies->push_back(TimedByte{now_us, byte});
+    }
     const bool sync = engine->command == 0 && byte == kDevSync;
     std::uint8_t reply = 0;
     if (!engine_feed(engine, byte, &reply)) {
         return;
     }
-    const DeviceKnobs& knobs = engine->knobs;
-    const std::int64_t due =
-        now_us + std::int64_t{1000} * (sync ? knobs.sync_delay_ms : knobs.reply_delay_ms);
+    const int delay_ms = sync ? knobs.sync_delay_ms
+                              : knobs.reply_delay_ms + knobs.reply_drift_ms * engine->replies++;
+    const std::int64_t due = now_us + std::int64_t{1000} * delay_ms;
     replies->push_back(TimedByte{due, reply});
     if (!sync && knobs.repeat_reply_ms >= 0) {
         replies->push_back(TimedByte{due + std::int64_t{1000} * knobs.repeat_reply_ms, reply});

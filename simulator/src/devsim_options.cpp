@@ -47,6 +47,8 @@ const char kUsage[] =
     "  --echo-every N        answer only every Nth sync (N, 2N, ...)\n"
     "  --sync-reply HEX      answer syncs with this byte instead of FF, e.g. 55\n"
     "  --silent-after-sync   answer syncs, and nothing else\n"
+    "  --local-echo          give back every byte received at once, before any\n"
+    "                        reply, as an adapter with local echo does\n"
     "  --reply-delay MS      send every reply but the sync echo MS milliseconds\n"
     "                        late (0..60000)\n"
     "  --sync-delay MS       send each sync echo MS milliseconds late (0..60000)\n"
@@ -178,6 +180,8 @@ bool apply(const std::string& name, const std::string& value, DevsimOptions* o,
         o->absent = true;
     } else if (name == "--silent-after-sync") {
         k.silent_after_sync = true;
+    } else if (name == "--local-echo") {
+        k.local_echo = true;
     } else if (name == "--pager") {
         return parse_int(value, 0, 255, &k.pager) || bad_value(name, value, "0..255", error);
     } else if (name == "--tables") {

@@ -9,8 +9,9 @@
 //
 // A byte the host sends reaches the device at once; the device's replies come
 // when the engine's knobs say (DeviceKnobs: sync_delay_ms, reply_delay_ms,
-// repeat_reply_ms, hangup_after_bytes ...). Waiting for a byte advances the
-// clock to the byte, or to the end of the wait.
+// repeat_reply_ms, local_echo, hangup_after_bytes ...), and a port's noise
+// when VirtualPort says. Waiting for a byte advances the clock to the byte,
+// or to the end of the wait.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,11 @@ struct VirtualPort {
     int number = 33;     // the COM number
     int state = 1;       // the state byte in the port list
     bool device = true;  // the simulated device is behind it; else nothing answers
+    // A byte the line carries by itself from `noise_after_ms` after the
+    // port's opening on, every 50, 70, 90, 60, 80, 50 ... ms (noise, a wrong
+    // baud rate); -1: none.
+    int noise = -1;
+    int noise_after_ms = 0;
 };
 
 struct VirtualSetup {
@@ -33,15 +39,21 @@ struct VirtualSetup {
     // The user interrupts the run (as by Ctrl+C, SIGINT) once the host has
     // sent this many bytes; -1: never. The run then ends by the signal, so
     // tests run it as a death test: when a port is closed because of an
-    // interruption, the trace so far is written to standard error.
+    // interruption, the output so far, "|" and the trace so far are written
+    // to standard error.
     int interrupt_after_bytes = -1;
+    // The same, once the virtual clock reaches this time; -1: never. A wait
+    // or pause under way then still runs to its end.
+    int interrupt_at_ms = -1;
 };
 
 // Starts a fresh machine: time 0, the device powered on with `setup.knobs`,
 // no port open, trace and output empty.
 void virtual_reset(const VirtualSetup& setup);
 
-// What the host did, in order, each step followed by one space:
+// What the host did, in order, each step followed by one space (when an
+// interruption closes the port, the trace written to standard error ends in
+// "close @<ms>", the time of the close):
 //   open33  close   Open of port 33 (one that exists) / Close of the open port
 //   >F6             byte F6 sent and taken by the line
 //   >F6!            byte F6 handed to Send after the line was lost

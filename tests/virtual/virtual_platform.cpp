@@ -27,7 +27,8 @@ struct Machine {
     VirtualSetup setup;
     DeviceEngine engine;
     std::int64_t now_us = 0;
-    // The device's bytes on their way to the host, by the time they arrive.
+    // The open port's bytes on their way to the host (the device's, its
+    // noise), by the time they arrive.
     std::multimap<std::int64_t, std::uint8_t> incoming;
     std::string trace;
     std::string output;
@@ -68,6 +69,28 @@ bool line_lost() {
     return engine_hung_up(machine().engine);
 }
 
+// Moves the clock on to `us`, interrupting the run on the way when the setup
+// says so.
+void advance_to(std::int64_t us) {
+    Machine& m = machine();
+    m.now_us = us;
+    if (m.setup.interrupt_at_ms >= 0 && m.now_us >= m.setup.interrupt_at_ms * std::int64_t{1000} &&
+        !interrupt_requested()) {
+        request_interrupt(SIGINT);
+    }
+}
+
+// Two minutes of the port's noise from now, if it carries any.
+void schedule_noise(const VirtualPort& port) {
+    Machine& m = machine();
+    static const int kGapsMs[] = {50, 70, 90, 60, 80};
+    std::int64_t at = m.now_us + port.noise_after_ms * std::int64_t{1000};
+    for (int i = 0; port.noise >= 0 && at < m.now_us + 120000000; ++i) {
+        at += kGapsMs[i % 5] * std::int64_t{1000};
+        m.incoming.emplace(at, static_cast<std::uint8_t>(port.noise));
+    }
+}
+
 // Takes the first byte that has arrived by now, if any.
 bool take_arrived(std::uint8_t* byte) {
     Machine& m = machine();
@@ -84,16 +107,16 @@ bool take_arrived(std::uint8_t* byte) {
 bool wait_for_byte(int bound_ms, bool device) {
     Machine& m = machine();
     const std::int64_t end = m.now_us + bound_ms * std::int64_t{1000};
-    if (device && !line_lost() && !m.incoming.empty() && m.incoming.begin()->first <= end) {
+    if (!(device && line_lost()) && !m.incoming.empty() && m.incoming.begin()->first <= end) {
         const std::int64_t due = std::max(m.incoming.begin()->first, m.now_us);
         if (due > m.now_us) {
             step("w%s", ms_text(due - m.now_us).c_str());
-            m.now_us = due;
+            advance_to(due);
         }
         return true;
     }
     step("t%s", ms_text(end - m.now_us).c_str());
-    m.now_us = end;
+    advance_to(end);
     return false;
 }
 
@@ -145,6 +168,8 @@ bool SerialGate::Open(int port, int) {
         if (candidate.number == port) {
             port_.reset(new Port{candidate});
             step("open%d", port);
+            machine().incoming.clear();
+            schedule_noise(candidate);
             return true;
         }
     }
@@ -156,7 +181,8 @@ void SerialGate::Close() {
         step("close");
         port_.reset();
         if (interrupt_requested()) {
-            std::fputs(machine().trace.c_str(), stderr);
+            std::fprintf(stderr, "%s|%s@%s", machine().output.c_str(), machine().trace.c_str(),
+                         ms_text(machine().now_us).c_str());
         }
     }
 }
@@ -200,7 +226,7 @@ int SerialGate::Recv(char* buffer, int length) {
     }
     int got = 0;
     std::uint8_t byte = 0;
-    while (got < length && port_->port.device && take_arrived(&byte)) {
+    while (got < length && take_arrived(&byte)) {
         step("<%02X", byte);
         buffer[got++] = static_cast<char>(byte);
     }
@@ -224,7 +250,7 @@ bool SerialGate::LineLost() const {
 
 void SerialGate::DiscardInput() {
     std::uint8_t byte = 0;
-    while (port_ && port_->port.device && take_arrived(&byte)) {
+    while (port_ && take_arrived(&byte)) {
         step("x%02X", byte);
     }
 }
@@ -234,7 +260,7 @@ void SerialGate::DiscardInput() {
 void pause_ms(int ms) {
     if (ms > 0) {
         step("p%d", ms);
-        machine().now_us += ms * std::int64_t{1000};
+        advance_to(machine().now_us + ms * std::int64_t{1000});
     }
 }
 

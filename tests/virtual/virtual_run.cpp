@@ -33,11 +33,11 @@ std::string hex(std::uint8_t byte) {
 }
 
 std::string synced(int port) {
-    return "open" + std::to_string(port) + " " + repeat(">FF p20 <FF", 20) + kSettled;
+    return "open" + std::to_string(port) + " " + repeat(">FF p20 <FF", 20) + kQuiet;
 }
 
 std::string no_reply(std::uint8_t command) {
-    return ">" + hex(command) + " p20 t300 " + kSettled;
+    return ">" + hex(command) + " p20 " + kNoReply + kNoReply;
 }
 
 std::string sent_bytes(const std::string& trace) {

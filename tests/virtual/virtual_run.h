@@ -32,12 +32,17 @@ class VirtualRun : public ::testing::Test {
 
 // Trace pieces for the steps of a well-behaved exchange.
 std::string hex(std::uint8_t byte);
-// The line let fall quiet with nothing more coming.
-inline const std::string kSettled = "t100 ";
+// The line staying quiet for 100 ms: two slices of a wait.
+inline const std::string kQuiet = "t50 t50 ";
+// A reply bound that ran out, slice by slice.
+inline const std::string kNoReply =
+    "t50 t50 t50 t50 t50 t50 t50 t50 t50 t50 "
+    "t50 t50 t50 t50 t50 t50 t50 t50 t50 t50 ";
 // Discovery on port `port` with all 20 syncs echoed, then the line let fall
 // quiet.
 std::string synced(int port = 33);
-// A query that got no reply within the bound, and the line let fall quiet.
+// A query that got no reply within the bound, and the line stayed quiet as
+// long again.
 std::string no_reply(std::uint8_t command);
 // A setter: command byte and value, each followed by 20 ms.
 std::string set(std::uint8_t command, std::uint8_t value);

@@ -69,6 +69,13 @@ struct DeviceKnobs {
     int sync_delay_ms = 0;
     int reply_delay_ms = 0;
     int repeat_reply_ms = -1;
+    // Each reply after the first leaves this much later than the one before.
+    int reply_drift_ms = 0;
+
+    // The line gives back every byte the host sends, at once and before any
+    // reply, as an adapter with local echo does (with `mute`: a loopback
+    // plug).
+    bool local_echo = false;
 
     // The line hangs up once the device has received this many bytes, as
     // when a USB adapter is pulled: bytes after that never arrive and the
@@ -77,6 +84,8 @@ struct DeviceKnobs {
 
     // The first N entry checks get a reply, later ones none. -1: no limit.
     int stop_after_checks = -1;
+    // Entry checks, counted from 1, that get no reply.
+    std::vector<int> unanswered_checks;
 
     // Entries that never become clear, whatever is sent.
     std::vector<EntryAddress> uncleared;
@@ -104,6 +113,8 @@ struct DeviceEngine {
     int received = 0;
     int syncs = 0;
     int checks = 0;
+    // Replies other than sync echoes sent since power on.
+    int replies = 0;
 };
 
 // A byte the device sends, with the time it leaves, in microseconds on the
