@@ -30,7 +30,7 @@ void describe_port(const PortPaths& /*paths*/, PortEntry* entry) {
     }
 }
 
-void find_holder(const PortPaths& /*paths*/, PortEntry* /*entry*/) {
+void find_holders(PortEntry* /*entry*/) {
     // Windows does not say which program has a port open.
 }
 

@@ -20,8 +20,10 @@
 #include <utility>
 
 #include "console/deadline.h"
+#include "port_holders.h"
 #include "port_list.h"
 #include "port_lock.h"
+#include "serial_gate_posix.h"
 #include "serial_link/serial_gate.h"
 
 struct SerialGate::Port {
@@ -50,12 +52,6 @@ bool speed_for(int baud, speed_t* speed) {
     }
     *speed = B9600;
     return true;
-}
-
-// True for the errors with which the system says that the line itself is
-// gone, not just busy: a hung-up or unplugged port.
-bool line_gone_error(int error) {
-    return error == EIO || error == ENXIO || error == ENODEV;
 }
 
 // True when poll reports the line hung up or failed, without waiting.
@@ -186,6 +182,10 @@ void release(int fd, bool locked, bool exclusive) {
 
 }  // namespace
 
+bool line_gone_error(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
 bool SerialGate::Open(int port, int baud) {
     Close();
     open_failure_ = OpenFailure{};
@@ -195,8 +195,11 @@ bool SerialGate::Open(int port, int baud) {
         open_failure_.kind = OpenFailure::kNoSuchPort;
         return false;
     }
+    if (!free_of_other_users(path, &open_failure_)) {
+        return false;  // another program has it open, or it is the user's terminal
+    }
     PortLock lock;
-    if (!lock.take(paths_->lock_dir, path.substr(path.rfind('/') + 1), &open_failure_.pid)) {
+    if (!lock.take(paths_->lock_dir, path, &open_failure_.pid)) {
         open_failure_.kind = OpenFailure::kLockFile;
         return false;  // a terminal program holds it through its lock file
     }
