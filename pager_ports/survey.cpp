@@ -251,6 +251,7 @@ Survey survey_ports(const PortPaths& paths, bool probe) {
         find_holders(&entry);
         survey.ports.push_back(entry);
     }
+    add_unlisted_ports(&survey);
     if (probe) {
         survey.probed = true;
         // The handshake is discovery's own, dots and all; they stay out of

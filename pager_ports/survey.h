@@ -63,6 +63,10 @@ std::string survey_json(const Survey& survey);
 // group and whether the user has it.
 void describe_port(const PortPaths& paths, PortEntry* entry);
 
+// Adds the ports the system has but the port list cannot hold (Windows: COM
+// numbers above 255), described and never tried.
+void add_unlisted_ports(Survey* survey);
+
 // Adds to entry->holders the processes that have the port open, where that
 // can be seen, and the command name of a lock file's owner.
 void find_holders(PortEntry* entry);

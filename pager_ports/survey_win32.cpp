@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "port_list_win32.h"
+#include "serial_link/port_survey.h"
 #include "survey.h"
 
 namespace {
@@ -16,6 +16,9 @@ std::string dos_device_target(const std::string& com) {
     return length > 0 ? std::string(target) : std::string();
 }
 
+// The COM numbers above this cannot be held by the port list.
+constexpr int kLastListedPort = 255;
+
 }  // namespace
 
 void describe_port(const PortPaths& /*paths*/, PortEntry* entry) {
@@ -24,9 +27,20 @@ void describe_port(const PortPaths& /*paths*/, PortEntry* entry) {
     if (entry->device.empty()) {
         entry->device = dos_device_target(com);
     }
-    if (entry->state != 1) {
+    if (entry->port > kLastListedPort) {
+        entry->state_note = "above COM255";
+    } else if (entry->state != 1) {
         entry->state_note =
             serial_map_state(entry->device.c_str()) == kStateBluetooth ? "Bluetooth" : "not probed";
+    }
+}
+
+void add_unlisted_ports(Survey* survey) {
+    for (const int port : com_ports_past_list()) {
+        PortEntry entry;
+        entry.port = port;
+        describe_port(PortPaths{}, &entry);
+        survey->ports.push_back(entry);
     }
 }
 
@@ -61,6 +75,14 @@ bool error_means_permission(int /*error*/) {
 
 void add_system_hints(const PortPaths& /*paths*/, const Survey& survey,
                       std::vector<std::string>* hints) {
+    for (const PortEntry& entry : survey.ports) {
+        if (entry.port > kLastListedPort) {
+            hints->push_back("COM" + std::to_string(entry.port) +
+                             " has a number above 255, which the programs cannot try: give it a "
+                             "free number up to 255 in Device Manager (the port's Properties, "
+                             "Port Settings, Advanced, COM Port Number).");
+        }
+    }
     if (survey.ports.empty()) {
         hints->push_back(
             "No COM port at all: plug the adapter in and look in Device Manager under \"Ports "

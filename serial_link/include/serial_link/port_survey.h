@@ -3,6 +3,7 @@
 // programs do.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -42,3 +43,24 @@ inline constexpr int kSyncAttempts = 20;
 // within 16, so a port with nothing behind it costs no more than the pauses.
 // Returns the number of echoes, 0..kSyncAttempts.
 int probe_port(SerialGate& gate);
+
+// Windows: state bytes of the port list.
+inline constexpr std::uint8_t kStateProbe = 1;
+// A Bluetooth serial port: opening one makes Windows try to reach the paired
+// device, for seconds at a time, so discovery passes it by.
+inline constexpr std::uint8_t kStateBluetooth = 2;
+
+// Windows: the state byte of a port in the serial-port map, by the name of
+// its value there (the driver's device): kStateBluetooth for
+// \Device\BthModem<n>, kStateProbe for any other.
+std::uint8_t serial_map_state(const char* device);
+
+// Windows: the driver's device of port `port` in the serial-port map
+// (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), such as "\Device\Serial0", or ""
+// when the map does not list the port.
+std::string serial_map_device(int port);
+
+// Windows: the COM numbers above 255 that the system has, ascending. The
+// port list record holds 8-bit numbers, so the programs never try these
+// ports; the port's number can be changed in Device Manager.
+std::vector<int> com_ports_past_list();
