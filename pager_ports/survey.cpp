@@ -121,15 +121,16 @@ std::string open_text(const PortEntry& entry) {
 }
 
 std::string held_text(const PortEntry& entry) {
-    std::string text = entry.held_by;
-    for (std::size_t i = 0; i < entry.holders.size(); ++i) {
-        text += (i > 0          ? ", "
-                 : text.empty() ? ""
-                                : ": ") +
-                std::string("PID ") + std::to_string(entry.holders[i].pid);
-        if (!entry.holders[i].command.empty()) {
-            text += " " + entry.holders[i].command;
+    std::string who;
+    for (const PortHolder& holder : entry.holders) {
+        who += (who.empty() ? "PID " : ", PID ") + std::to_string(holder.pid);
+        if (!holder.command.empty()) {
+            who += " " + holder.command;
         }
+    }
+    std::string text = entry.held_by;
+    if (!who.empty()) {
+        text += (text.empty() ? "" : ": ") + who;
     }
     return text.empty() ? "-" : text;
 }

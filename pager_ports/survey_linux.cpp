@@ -116,14 +116,15 @@ bool stray_serial_name(const std::string& name, const std::set<std::string>& tri
     if (tried.count(name) != 0 || (!rfcomm && name.rfind("tty", 0) != 0)) {
         return false;
     }
+    const std::size_t start = rfcomm ? 6 : 3;
     std::size_t digits = name.size();
-    while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1]))) {
+    while (digits > start && std::isdigit(static_cast<unsigned char>(name[digits - 1]))) {
         --digits;
     }
-    const std::string prefix = name.substr(rfcomm ? 6 : 3, digits - (rfcomm ? 6 : 3));
-    if (digits == name.size() || digits < (rfcomm ? 6u : 3u)) {
-        return false;
+    if (digits == name.size()) {
+        return false;  // no number
     }
+    const std::string prefix = name.substr(start, digits - start);
     if (rfcomm) {
         return prefix.empty();
     }
