@@ -322,6 +322,19 @@ TEST_F(GateLine, ALineAnotherProgramHoldsIsRefused) {
     EXPECT_FALSE(gate.Open(kUsb0, 9600));
     close(holder);
     EXPECT_TRUE(gate.Open(kUsb0, 9600));
+    gate.Close();
+
+    // The terminal the program runs in: the sync bytes would land on the screen.
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(pty.slave, STDIN_FILENO);
+        SerialGateAt own(dir.paths());
+        _exit(!own.Open(kUsb0, 9600) && own.LastOpenFailure().kind == OpenFailure::kConsole ? 0
+                                                                                            : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0) << "the program's own terminal was opened as a port";
 }
 
 std::string read_text(const std::filesystem::path& path) {
