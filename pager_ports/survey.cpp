@@ -5,19 +5,26 @@
 #include <string>
 
 #include "console/console.h"
-#include "discovery.h"
+#include "serial_link/port_survey.h"
 #include "serial_link/serial_gate.h"
 
 namespace {
 
 // Fills in why `entry` did not open, from what Open said.
-void explain_failure(const PortPaths& paths, const OpenFailure& failure, PortEntry* entry) {
+void explain_failure(const OpenFailure& failure, PortEntry* entry) {
     const char* const in_use = "in use by another program";
     switch (failure.kind) {
         case OpenFailure::kLockFile:
             entry->held_by = "lock file";
-            entry->holder_pid = failure.pid;
+            entry->holders.push_back(PortHolder{failure.pid, ""});
             entry->problem = in_use;
+            break;
+        case OpenFailure::kOpenElsewhere:
+            entry->held_by = "open";
+            entry->problem = in_use;
+            break;
+        case OpenFailure::kConsole:
+            entry->problem = "leads to this terminal or the console";
             break;
         case OpenFailure::kFlock:
             entry->held_by = "flock";
@@ -46,9 +53,6 @@ void explain_failure(const PortPaths& paths, const OpenFailure& failure, PortEnt
             entry->problem = "no such port";
             break;
     }
-    if (entry->problem == in_use) {
-        find_holder(paths, entry);
-    }
 }
 
 void add_common_hints(Survey* survey) {
@@ -68,13 +72,15 @@ void add_common_hints(Survey* survey) {
         }
     }
     for (const PortEntry& entry : survey->ports) {
-        if (!entry.held_by.empty() || entry.holder_pid > 0) {
-            std::string holder =
-                entry.holder_command.empty() ? "another program" : entry.holder_command;
-            if (entry.holder_pid > 0) {
-                holder += " (PID " + std::to_string(entry.holder_pid) + ")";
+        if (!entry.held_by.empty() || !entry.holders.empty()) {
+            std::string holders;
+            for (const PortHolder& holder : entry.holders) {
+                holders += (holders.empty() ? "" : ", ") +
+                           (holder.command.empty() ? "a process" : holder.command) + " (PID " +
+                           std::to_string(holder.pid) + ")";
             }
-            survey->hints.push_back("COM" + std::to_string(entry.port) + " is held by " + holder +
+            survey->hints.push_back("COM" + std::to_string(entry.port) + " is held by " +
+                                    (holders.empty() ? "another program" : holders) +
                                     ": close it, or stop that service.");
         }
     }
@@ -112,32 +118,104 @@ std::string open_text(const PortEntry& entry) {
 }
 
 std::string held_text(const PortEntry& entry) {
-    std::string text = entry.held_by;
-    if (entry.holder_pid > 0) {
-        text += (text.empty() ? "" : ": ") + std::string("PID ") + std::to_string(entry.holder_pid);
-        if (!entry.holder_command.empty()) {
-            text += " " + entry.holder_command;
+    std::string who;
+    for (const PortHolder& holder : entry.holders) {
+        who += (who.empty() ? "PID " : ", PID ") + std::to_string(holder.pid);
+        if (!holder.command.empty()) {
+            who += " " + holder.command;
         }
+    }
+    std::string text = entry.held_by;
+    if (!who.empty()) {
+        text += (text.empty() ? "" : ": ") + who;
     }
     return text.empty() ? "-" : text;
 }
 
-std::string json_string(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
+// The length of the UTF-8 sequence at text[at], with its code point in
+// *code; 0 when the bytes there are no valid, shortest-form sequence.
+std::size_t utf8_sequence(const std::string& text, std::size_t at, unsigned* code) {
+    const unsigned lead = static_cast<unsigned char>(text[at]);
+    const std::size_t length = lead < 0x80                   ? 1
+                               : lead >= 0xC2 && lead < 0xE0 ? 2
+                               : lead >= 0xE0 && lead < 0xF0 ? 3
+                               : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                             : 0;
+    if (length == 0 || at + length > text.size()) {
+        return 0;
+    }
+    *code = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned byte = static_cast<unsigned char>(text[at + i]);
+        if ((byte & 0xC0) != 0x80) {
+            return 0;
+        }
+        *code = (*code << 6) | (byte & 0x3F);
+    }
+    const unsigned shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (*code < shortest[length] || *code > 0x10FFFF || (*code >= 0xD800 && *code < 0xE000)) {
+        return 0;
+    }
+    return length;
+}
+
+// True for the control characters, which a terminal acts on: C0, DEL, C1.
+bool control_character(unsigned code) {
+    return code < 0x20 || (code >= 0x7F && code < 0xA0);
+}
+
+// `text` from the system, safe to print: each control character and each
+// byte that is not valid UTF-8 becomes "?".
+std::string printable(const std::string& text) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size();) {
+        unsigned code = 0;
+        const std::size_t length = utf8_sequence(text, at, &code);
+        if (length == 0 || control_character(code)) {
+            out += '?';
+            at += length == 0 ? 1 : length;
         } else {
-            out += c;
+            out.append(text, at, length);
+            at += length;
         }
     }
+    return out;
+}
+
+// `text` as a JSON string: control characters escaped, and each byte that is
+// not valid UTF-8 as U+FFFD, the replacement character.
+std::string json_string(const std::string& text) {
+    std::string out = "\"";
+    for (std::size_t at = 0; at < text.size();) {
+        unsigned code = 0;
+        const std::size_t length = utf8_sequence(text, at, &code);
+        if (length == 0) {
+            out += "\\ufffd";
+            ++at;
+            continue;
+        }
+        if (code == '"' || code == '\\') {
+            out += '\\';
+            out += static_cast<char>(code);
+        } else if (control_character(code)) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+            out += escaped;
+        } else {
+            out.append(text, at, length);
+        }
+        at += length;
+    }
     return out + "\"";
+}
+
+std::string json_holders(const std::vector<PortHolder>& holders) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < holders.size(); ++i) {
+        out += (i == 0 ? "" : ", ") + std::string("{\"pid\": ") + std::to_string(holders[i].pid) +
+               ", \"command\": " + json_string(holders[i].command) + "}";
+    }
+    return out + "]";
 }
 
 std::string json_text_or_null(const std::string& text) {
@@ -165,12 +243,14 @@ Survey survey_ports(const PortPaths& paths, bool probe) {
             entry.tried = true;
             entry.usable = gate.Open(entry.port, kDeviceBaud);
             if (!entry.usable) {
-                explain_failure(paths, gate.LastOpenFailure(), &entry);
+                explain_failure(gate.LastOpenFailure(), &entry);
             }
             gate.Close();
         }
+        find_holders(&entry);
         survey.ports.push_back(entry);
     }
+    add_unlisted_ports(&survey);
     if (probe) {
         survey.probed = true;
         // The handshake is discovery's own, dots and all; they stay out of
@@ -216,8 +296,9 @@ std::string survey_text(const Survey& survey, bool columns, bool colour) {
         rows.front().push_back("ECHOES");
     }
     for (const PortEntry& entry : survey.ports) {
-        rows.push_back({"COM" + std::to_string(entry.port), entry.device, state_text(entry),
-                        open_text(entry), held_text(entry)});
+        rows.push_back({"COM" + std::to_string(entry.port), printable(entry.device),
+                        printable(state_text(entry)), printable(open_text(entry)),
+                        printable(held_text(entry))});
         if (any_latency) {
             rows.back().push_back(entry.latency_ms >= 0 ? std::to_string(entry.latency_ms) + " ms"
                                                         : "-");
@@ -261,7 +342,7 @@ std::string survey_text(const Survey& survey, bool columns, bool colour) {
     if (!survey.hints.empty()) {
         out += "\nHints:\n";
         for (const std::string& hint : survey.hints) {
-            out += "- " + hint + "\n";
+            out += "- " + printable(hint) + "\n";
         }
     }
     return out;
@@ -280,8 +361,7 @@ std::string survey_json(const Survey& survey) {
                ", \"usable\": " + (e.usable ? "true" : "false") +
                ", \"problem\": " + json_text_or_null(e.problem) +
                ", \"held_by\": " + json_text_or_null(e.held_by) +
-               ", \"holder_pid\": " + json_number_or_null(e.holder_pid, e.holder_pid > 0) +
-               ", \"holder_command\": " + json_text_or_null(e.holder_command) +
+               ", \"holders\": " + json_holders(e.holders) +
                ", \"group\": " + json_text_or_null(e.group) +
                ", \"in_group\": " + (e.group_known ? (e.in_group ? "true" : "false") : "null") +
                ", \"echoes\": " + json_number_or_null(e.echoes, e.echoes >= 0) +

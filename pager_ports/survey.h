@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "port_paths.h"
+#include "serial_link/port_paths.h"
+#include "serial_link/port_survey.h"
 
 // One port of the port list, in the order discovery tries them.
 struct PortEntry {
@@ -16,12 +17,13 @@ struct PortEntry {
     bool tried = false;      // an open was tried (state 1)
     bool usable = false;     // it opened
     std::string problem;     // why it did not open, in words, else ""
-    std::string held_by;  // "flock", "exclusive mode" or "lock file" when another program holds it
-    int holder_pid = 0;   // the holder's PID, where known
-    std::string holder_command;         // its command name, where visible
-    std::string group;                  // Linux: the group that owns the node, "" when unknown
-    bool group_known = false;           // the two facts below were found out
-    bool in_group = false;              // this process has that group (what `id -nG` shows)
+    // "flock", "exclusive mode", "lock file" or "open" when another program
+    // holds it
+    std::string held_by;
+    std::vector<PortHolder> holders;  // who holds it, where known: the lock's owner, or has it open
+    std::string group;                // Linux: the group that owns the node, "" when unknown
+    bool group_known = false;         // the two facts below were found out
+    bool in_group = false;            // this process has that group (what `id -nG` shows)
     bool in_group_after_login = false;  // the user database gives the user that group
     bool permission_denied = false;     // the open failed for want of permission
     int echoes = -1;                    // sync echoes with --probe, -1 when not probed
@@ -50,7 +52,9 @@ bool any_usable(const Survey& survey);
 // it they are separated by tabs. `colour` marks usable and unusable ports.
 std::string survey_text(const Survey& survey, bool columns, bool colour);
 
-// The survey as one JSON object, for scripts.
+// The survey as one JSON object, for scripts: valid UTF-8 whatever bytes the
+// system's names hold. The text form never holds a control character from
+// the system either.
 std::string survey_json(const Survey& survey);
 
 // Platform facts, in survey_<platform>.cpp.
@@ -65,8 +69,13 @@ void describe_port(const PortPaths& paths, PortEntry* entry);
 // them over. -1 for other ports, or where it cannot be read.
 int latency_timer_ms(const PortPaths& paths, const PortEntry& entry);
 
-// Fills in, after a failed open, who holds the port, where that can be seen.
-void find_holder(const PortPaths& paths, PortEntry* entry);
+// Adds the ports the system has but the port list cannot hold (Windows: COM
+// numbers above 255), described and never tried.
+void add_unlisted_ports(Survey* survey);
+
+// Adds to entry->holders the processes that have the port open, where that
+// can be seen, and the command name of a lock file's owner.
+void find_holders(PortEntry* entry);
 
 // The system's text for error code `error` (errno, or GetLastError()).
 std::string system_error_text(int error);
@@ -79,6 +88,6 @@ bool error_means_permission(int error);
 
 // Adds the hints that depend on the machine: helpers that take serial ports
 // running, no serial node at all (and why that may be), nodes the programs
-// never try.
+// never try, ports the system may suspend or that the port list cannot hold.
 void add_system_hints(const PortPaths& paths, const Survey& survey,
                       std::vector<std::string>* hints);

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <grp.h>
+#include <limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "port_list.h"
+#include "serial_link/port_survey.h"
 #include "survey.h"
 
 namespace {
@@ -47,43 +48,9 @@ std::vector<int> process_ids() {
     return pids;
 }
 
-std::string command_name(int pid) {
-    return read_first_line("/proc/" + std::to_string(pid) + "/comm");
-}
-
-// The first process other than this one with a descriptor open on the
-// character device `rdev`, or 0 where none can be seen.
-int process_with_device_open(dev_t rdev) {
-    const int self = static_cast<int>(getpid());
-    for (const int pid : process_ids()) {
-        if (pid == self) {
-            continue;
-        }
-        const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
-        DIR* fds = opendir(fd_dir.c_str());
-        if (fds == nullptr) {
-            continue;  // not ours to see
-        }
-        bool found = false;
-        while (const dirent* entry = readdir(fds)) {
-            struct stat st {};
-            if (entry->d_name[0] != '.' && stat((fd_dir + "/" + entry->d_name).c_str(), &st) == 0 &&
-                S_ISCHR(st.st_mode) && st.st_rdev == rdev) {
-                found = true;
-                break;
-            }
-        }
-        closedir(fds);
-        if (found) {
-            return pid;
-        }
-    }
-    return 0;
-}
-
 bool process_running(const char* name) {
     for (const int pid : process_ids()) {
-        if (command_name(pid) == name) {
+        if (process_command(pid) == name) {
             return true;
         }
     }
@@ -141,39 +108,30 @@ std::set<std::string> tried_names(const PortPaths& paths) {
 }
 
 // True for the name of a serial node outside the port list: rfcomm<k>, or
-// tty<Name><k> (ttyTHS1, ttyGS0, ttyS40, ...). Virtual consoles (tty<k>),
-// old BSD pseudo-terminals (ttyp0) and the list's own names do not count.
+// tty<Name><k> where <Name> starts and ends with a letter (ttyTHS1, ttyGS0,
+// ttyS40, the vendor drivers' ttyCH341USB0). Virtual consoles (tty<k>), old
+// BSD pseudo-terminals (ttyp0) and the list's own names do not count.
 bool stray_serial_name(const std::string& name, const std::set<std::string>& tried) {
-    if (tried.count(name) != 0) {
+    const bool rfcomm = name.rfind("rfcomm", 0) == 0;
+    if (tried.count(name) != 0 || (!rfcomm && name.rfind("tty", 0) != 0)) {
         return false;
     }
-    std::size_t letters_end = 0;
-    std::string prefix;
-    if (name.rfind("rfcomm", 0) == 0) {
-        letters_end = 6;
-        prefix = "rfcomm";
-    } else if (name.rfind("tty", 0) == 0) {
-        letters_end = 3;
-        while (letters_end < name.size() &&
-               std::isalpha(static_cast<unsigned char>(name[letters_end]))) {
-            ++letters_end;
-        }
-        prefix = name.substr(3, letters_end - 3);
-        if (prefix.empty() || (prefix.size() == 1 && prefix != "S")) {
-            return false;
-        }
-    } else {
-        return false;
+    const std::size_t start = rfcomm ? 6 : 3;
+    std::size_t digits = name.size();
+    while (digits > start && std::isdigit(static_cast<unsigned char>(name[digits - 1]))) {
+        --digits;
     }
-    if (letters_end == name.size()) {
-        return false;
+    if (digits == name.size()) {
+        return false;  // no number
     }
-    for (std::size_t i = letters_end; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) {
-            return false;
-        }
+    const std::string prefix = name.substr(start, digits - start);
+    if (rfcomm) {
+        return prefix.empty();
     }
-    return true;
+    const auto alpha = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+    const auto alnum = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+    return (prefix.size() >= 2 || prefix == "S") && alpha(prefix.front()) && alpha(prefix.back()) &&
+           std::all_of(prefix.begin(), prefix.end(), alnum);
 }
 
 std::vector<std::string> stray_nodes(const PortPaths& paths) {
@@ -240,15 +198,21 @@ int latency_timer_ms(const PortPaths& paths, const PortEntry& entry) {
     return !text.empty() && *end == '\0' && ms >= 0 && ms <= 255 ? static_cast<int>(ms) : -1;
 }
 
-void find_holder(const PortPaths& /*paths*/, PortEntry* entry) {
-    if (entry->holder_pid <= 0) {
-        struct stat st {};
-        if (stat(entry->device.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
-            entry->holder_pid = process_with_device_open(st.st_rdev);
+void add_unlisted_ports(Survey* /*survey*/) {
+    // Every name the port list looks for fits its numbers.
+}
+
+void find_holders(PortEntry* entry) {
+    for (const PortHolder& holder : port_holders(entry->device)) {
+        if (std::none_of(entry->holders.begin(), entry->holders.end(),
+                         [&](const PortHolder& known) { return known.pid == holder.pid; })) {
+            entry->holders.push_back(holder);
         }
     }
-    if (entry->holder_pid > 0) {
-        entry->holder_command = command_name(entry->holder_pid);
+    for (PortHolder& holder : entry->holders) {
+        if (holder.command.empty()) {
+            holder.command = process_command(holder.pid);
+        }
     }
 }
 
@@ -289,6 +253,21 @@ void add_system_hints(const PortPaths& paths, const Survey& survey,
                 "--device=/dev/ttyUSB0).";
         }
         hints->push_back(hint);
+    }
+    for (const PortEntry& entry : survey.ports) {
+        const std::string name = entry.device.substr(entry.device.rfind('/') + 1);
+        std::string control = paths.sys_tty_dir + "/" + name + "/device/../power/control";
+        if (name.rfind("ttyACM", 0) == 0 && read_first_line(control) == "auto") {
+            char resolved[PATH_MAX];
+            if (realpath(control.c_str(), resolved) != nullptr) {
+                control = resolved;
+            }
+            hints->push_back("COM" + std::to_string(entry.port) +
+                             " may be suspended by the system in the middle of a run (USB "
+                             "autosuspend), which then ends as \"line lost\": echo on | sudo "
+                             "tee " +
+                             control + " (the README says how to keep it so).");
+        }
     }
     const std::vector<std::string> strays = stray_nodes(paths);
     if (!strays.empty()) {

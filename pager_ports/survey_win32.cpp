@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "port_list_win32.h"
+#include "serial_link/port_survey.h"
 #include "survey.h"
 
 namespace {
@@ -38,6 +38,9 @@ std::vector<std::string> subkeys(const std::string& path) {
     return names;
 }
 
+// The COM numbers above this cannot be held by the port list.
+constexpr int kLastListedPort = 255;
+
 }  // namespace
 
 int latency_timer_ms(const PortPaths& /*paths*/, const PortEntry& entry) {
@@ -69,13 +72,24 @@ void describe_port(const PortPaths& /*paths*/, PortEntry* entry) {
     if (entry->device.empty()) {
         entry->device = dos_device_target(com);
     }
-    if (entry->state != PortInfo::kStateProbe) {
+    if (entry->port > kLastListedPort) {
+        entry->state_note = "above COM255";
+    } else if (entry->state != PortInfo::kStateProbe) {
         entry->state_note =
             serial_map_state(entry->device.c_str()) == kStateBluetooth ? "Bluetooth" : "not probed";
     }
 }
 
-void find_holder(const PortPaths& /*paths*/, PortEntry* /*entry*/) {
+void add_unlisted_ports(Survey* survey) {
+    for (const int port : com_ports_past_list()) {
+        PortEntry entry;
+        entry.port = port;
+        describe_port(PortPaths{}, &entry);
+        survey->ports.push_back(entry);
+    }
+}
+
+void find_holders(PortEntry* /*entry*/) {
     // Windows does not say which program has a port open.
 }
 
@@ -106,6 +120,14 @@ bool error_means_permission(int /*error*/) {
 
 void add_system_hints(const PortPaths& /*paths*/, const Survey& survey,
                       std::vector<std::string>* hints) {
+    for (const PortEntry& entry : survey.ports) {
+        if (entry.port > kLastListedPort) {
+            hints->push_back("COM" + std::to_string(entry.port) +
+                             " has a number above 255, which the programs cannot try: give it a "
+                             "free number up to 255 in Device Manager (the port's Properties, "
+                             "Port Settings, Advanced, COM Port Number).");
+        }
+    }
     if (survey.ports.empty()) {
         hints->push_back(
             "No COM port at all: plug the adapter in and look in Device Manager under \"Ports "

@@ -17,13 +17,13 @@ TEST_F(ConfigFile, Missing) {
     EXPECT_EQ(got.values_read, 0);
 }
 
-TEST_F(ConfigFile, DirectoryExistsButCannotBeRead) {
+TEST_F(ConfigFile, DirectoryExistsButIsNotRead) {
     ASSERT_TRUE(std::filesystem::create_directory("config.txt"));
     EXPECT_TRUE(config_exists());
     const ConfigRead got = read_config();
     EXPECT_FALSE(got.opened);
     EXPECT_EQ(got.values_read, 0);
-    EXPECT_EQ(config_error_message(got), "\n Error: cannot read pager from config.txt");
+    EXPECT_EQ(config_error_message(got), "\n Error: cannot read config.txt: it is a directory");
 }
 
 TEST_F(ConfigFile, ReadsTheFileAsText) {

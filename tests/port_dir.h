@@ -2,14 +2,34 @@
 // test decides which ports the machine has and which are locked.
 #pragma once
 
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 
-#include "port_paths.h"
+#include "serial_link/port_paths.h"
+
+// A child process that waits until killed, whose PID's lowest byte is an
+// ASCII digit: the PID as a 4-byte binary lock file then starts as a text
+// one would. -1 when fork fails.
+inline pid_t child_with_digit_pid() {
+    for (;;) {
+        const pid_t child = fork();
+        if (child == 0) {
+            pause();
+            _exit(0);
+        }
+        if (child < 0 || ((child & 0xFF) >= '0' && (child & 0xFF) <= '9')) {
+            return child;
+        }
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+}
 
 class PortDir {
   public:

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
@@ -21,6 +22,7 @@
 #include "low_latency.h"
 #include "port_dir.h"
 #include "pty_pair.h"
+#include "serial_gate_posix.h"
 #include "serial_link/serial_gate.h"
 #include "test_clock.h"
 
@@ -209,6 +211,8 @@ TEST_F(GateLine, CloseRestoresTheEarlierSettings) {
         termios during{};
         ASSERT_EQ(tcgetattr(pty.slave, &during), 0);
         EXPECT_EQ(during.c_lflag & (ICANON | ECHO | ISIG), 0u);
+        // Carrier ignored, receiver on: a moving carrier line must not end the run.
+        EXPECT_EQ(during.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
         EXPECT_EQ(cfgetospeed(&during), static_cast<speed_t>(B9600));
         EXPECT_EQ(exclusive_flag(pty.slave), 1);
         // The destructor closes the port as Close would.
@@ -263,8 +267,15 @@ TEST_F(GateLine, WaitForInputSleepsUntilAByteComesOrItsTimeIsUp) {
 
 // The far end closing (a pty master) and the kernel hanging the line up (a
 // USB adapter pulled out) both end the line: the gate reports it lost, and
-// nothing it does then waits or fails loudly.
+// nothing it does then waits or fails loudly. A read or write error means
+// the same only when the device has gone.
 TEST(SerialGate, AHungUpLineIsReportedLost) {
+    for (const int error : {EIO, ENXIO, ENODEV}) {
+        EXPECT_TRUE(line_gone_error(error)) << std::strerror(error);
+    }
+    for (const int error : {EAGAIN, EINTR, EBADF, EINVAL}) {
+        EXPECT_FALSE(line_gone_error(error)) << std::strerror(error);
+    }
     for (bool kernel_hangup : {false, true}) {
         SCOPED_TRACE(kernel_hangup ? "hung up by the kernel" : "far end closed");
         PtyPair pty;
@@ -372,6 +383,19 @@ TEST_F(GateLine, ALineAnotherProgramHoldsIsRefused) {
     EXPECT_FALSE(gate.Open(kUsb0, 9600));
     close(holder);
     EXPECT_TRUE(gate.Open(kUsb0, 9600));
+    gate.Close();
+
+    // The terminal the program runs in: the sync bytes would land on the screen.
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(pty.slave, STDIN_FILENO);
+        SerialGateAt own(dir.paths());
+        _exit(!own.Open(kUsb0, 9600) && own.LastOpenFailure().kind == OpenFailure::kConsole ? 0
+                                                                                            : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(status, 0) << "the program's own terminal was opened as a port";
 }
 
 std::string read_text(const std::filesystem::path& path) {
@@ -397,28 +421,68 @@ int ended_pid() {
 
 TEST_F(GateLine, UucpLockFiles) {
     const std::filesystem::path lock = dir.lock("ttyUSB0");
+    // ttyUSB0 is a link to the pty's slave: the lock under the name it leads to counts too.
+    const std::filesystem::path target_lock =
+        dir.lock(std::filesystem::path(pty.slave_path).filename().string());
     SerialGateAt gate(dir.paths());
     {
-        SCOPED_TRACE("none: made while the port is held, removed on Close");
+        SCOPED_TRACE("none: made under both names while the port is held, removed on Close");
         ASSERT_TRUE(gate.Open(kUsb0, 9600));
         EXPECT_EQ(read_text(lock), hdb_lock(getpid()));
+        EXPECT_EQ(read_text(target_lock), hdb_lock(getpid()));
         gate.Close();
         EXPECT_FALSE(std::filesystem::exists(lock));
+        EXPECT_FALSE(std::filesystem::exists(target_lock));
     }
-    {
-        SCOPED_TRACE("a running process's: the port is not opened");
-        std::ofstream(lock) << hdb_lock(getppid());
+    const pid_t digit_pid = child_with_digit_pid();
+    ASSERT_GT(digit_pid, 0);
+    const std::string binary(reinterpret_cast<const char*>(&digit_pid), 4);
+    const struct {
+        const char* what;
+        std::filesystem::path path;
+        std::string text;
+    } live_locks[] = {
+        {"a running process's", lock, hdb_lock(getppid())},
+        {"a running process's on the name the link leads to", target_lock, hdb_lock(getppid())},
+        {"a running process's in the 4-byte binary form, led by a digit", lock, binary},
+    };
+    for (const auto& held : live_locks) {
+        SCOPED_TRACE(held.what);
+        std::ofstream(held.path, std::ios::binary) << held.text;
         EXPECT_FALSE(gate.Open(kUsb0, 9600));
+        EXPECT_EQ(gate.LastOpenFailure().kind, OpenFailure::kLockFile);
         EXPECT_EQ(exclusive_flag(pty.slave), 0) << "the port was opened";
-        EXPECT_EQ(read_text(lock), hdb_lock(getppid()));
+        EXPECT_EQ(read_text(held.path), held.text);
+        EXPECT_FALSE(std::filesystem::exists(held.path == lock ? target_lock : lock));
+        std::filesystem::remove(held.path);
+    }
+    kill(digit_pid, SIGKILL);
+    waitpid(digit_pid, nullptr, 0);
+    {
+        SCOPED_TRACE("stale, a zombie's included: ignored and left alone");
+        const pid_t zombie = fork();
+        if (zombie == 0) {
+            _exit(0);
+        }
+        for (const int pid : {ended_pid(), static_cast<int>(zombie)}) {
+            std::ofstream(lock) << hdb_lock(pid);
+            ASSERT_TRUE(gate.Open(kUsb0, 9600)) << pid;
+            gate.Close();
+            EXPECT_EQ(read_text(lock), hdb_lock(pid));
+        }
+        waitpid(zombie, nullptr, 0);
+        std::filesystem::remove(lock);
     }
     {
-        SCOPED_TRACE("stale: ignored and left alone");
-        const int gone = ended_pid();
-        std::ofstream(lock) << hdb_lock(gone);
+        SCOPED_TRACE("a FIFO in its place neither blocks nor is written to");
+        ASSERT_EQ(mkfifo(lock.c_str(), 0644), 0);
+        const int reader = open(lock.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
         ASSERT_TRUE(gate.Open(kUsb0, 9600));
         gate.Close();
-        EXPECT_EQ(read_text(lock), hdb_lock(gone));
+        char byte = 0;
+        EXPECT_LE(read(reader, &byte, 1), 0) << "the FIFO was written to";
+        close(reader);
         std::filesystem::remove(lock);
     }
     {

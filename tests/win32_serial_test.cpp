@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "port_list.h"
 #include "port_list_win32.h"
@@ -66,10 +68,9 @@ TEST(ComPortNumber, ReadsComNames) {
         const char* name;
         int number;
     } cases[] = {
-        {"COM1", 1},    {"COM5", 5},   {"com12", 12},          {"CoM255", 255},
-        {"COM256", -1}, {"COM0", -1},  {"COM05", -1},          {"COM", -1},
-        {"COM1a", -1},  {"LPT1", -1},  {"COM99999999999", -1}, {"", -1},
-        {" COM1", -1},  {"COM1 ", -1},
+        {"COM1", 1},      {"COM5", 5},   {"com12", 12}, {"CoM255", 255}, {"COM256", 256},
+        {"COM0", -1},     {"COM05", -1}, {"COM", -1},   {"COM1a", -1},   {"LPT1", -1},
+        {"COM65536", -1}, {"", -1},      {" COM1", -1}, {"COM1 ", -1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(com_port_number(c.name), c.number) << '"' << c.name << '"';
@@ -104,11 +105,13 @@ class MappedPort {
 
 // The machine's list (under Wine at least COM1) comes out ascending, each
 // port once, everything after the count zeroed; a Bluetooth port in the map
-// gets a state other than 1, every other port 1.
+// gets a state other than 1, every other port 1. A port numbered above 255
+// is left out of the record, not cut to 8 bits, and listed apart.
 TEST(PortList, AscendingBluetoothPassedBy) {
     const MappedPort bluetooth("\\Device\\BthModem3", "COM200");
     const MappedPort serial("\\Device\\Serial9", "COM201");
-    if (!bluetooth.ok() || !serial.ok()) {
+    const MappedPort past("\\Device\\Serial10", "COM300");
+    if (!bluetooth.ok() || !serial.ok() || !past.ok()) {
         GTEST_SKIP() << "the serial-port map cannot be written here";
     }
     PortInfo info;
@@ -121,6 +124,7 @@ TEST(PortList, AscendingBluetoothPassedBy) {
         if (i > 0) {
             EXPECT_LT(info.port(i - 1), info.port(i)) << "entry " << i;
         }
+        EXPECT_NE(info.port(i), 300 & 0xFF) << "COM300 cut to 8 bits";
         if (info.port(i) == 200) {
             EXPECT_NE(info.state(i), 1) << "the Bluetooth port would be probed";
             ++seen;
@@ -130,6 +134,8 @@ TEST(PortList, AscendingBluetoothPassedBy) {
         }
     }
     EXPECT_EQ(seen, 2) << "COM200 and COM201 listed";
+    const std::vector<int> past_list = com_ports_past_list();
+    EXPECT_EQ(std::count(past_list.begin(), past_list.end(), 300), 1);
     for (int i = 2 * info.count(); i < PortInfo::kCountOffset; ++i) {
         EXPECT_EQ(info.bytes[i], 0) << "byte " << i;
     }

@@ -195,6 +195,21 @@ ConfigRead refused(const std::string& reason) {
     return ConfigRead{{0, 0, 0}, 0, false, reason};
 }
 
+// Why a config.txt that is not a regular file is not read.
+std::string not_a_file(std::filesystem::file_type type) {
+    switch (type) {
+        case std::filesystem::file_type::directory:
+            return "it is a directory";
+        case std::filesystem::file_type::fifo:
+            return "it is a FIFO";
+        case std::filesystem::file_type::character:
+        case std::filesystem::file_type::block:
+            return "it is a device";
+        default:
+            return "it is not a file";
+    }
+}
+
 }  // namespace
 
 ConfigRead parse_config(const unsigned char* data, std::size_t size) {
@@ -214,7 +229,7 @@ ConfigRead read_config() {
         return refused(error.message());
     }
     if (!std::filesystem::is_regular_file(status)) {
-        return refused("");
+        return refused(not_a_file(status.type()));
     }
     std::FILE* file = std::fopen("config.txt", "rb");
     if (file == nullptr) {

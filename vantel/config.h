@@ -24,7 +24,9 @@ inline constexpr std::int32_t kPagerToTableMax = 250;
 // that is not counted and every setting after it hold 0. `opened` is false
 // when "config.txt" could not be opened and read as a file (a directory of
 // that name, say); `values_read` is then 0, and `reason` holds the system's
-// reason ("Permission denied") when the system refused to open or read it.
+// reason ("Permission denied") when the system refused to open or read it,
+// or what it is when it is no file ("it is a directory", "it is a FIFO",
+// "it is a device").
 struct ConfigRead {
     ConfigValues values;
     int values_read;
@@ -66,9 +68,9 @@ ConfigRead read_config();
 // The message check_config prints for `config`, or "" when every setting was
 // read and lies within 0..its maximum. The checks apply in this order and only
 // the first failure yields a message:
-//  1. a file the system refused to open or read: "\n Error: cannot read
-//     config.txt: <reason>"; a setting that was not read: "\n Error: cannot
-//     read <name> from config.txt", naming the first setting not read;
+//  1. a file the system refused to open or read, or something other than a
+//     file: "\n Error: cannot read config.txt: <reason>"; a setting that was not read: "\n Error:
+//     cannot read <name> from config.txt", naming the first setting not read;
 //  2. for pager, table and pager_to_table in turn, each checked fully before
 //     the next: a negative value, "\n Error: <name> = %d must be 0 or more",
 //     then a value over the maximum, "\n Error: pager = %d must be less 250",

@@ -1,4 +1,4 @@
-#include "discovery.h"
+#include "serial_link/port_survey.h"
 
 #include "console/console.h"
 #include "console/process.h"

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "port_list.h"
@@ -10,13 +11,22 @@
 
 namespace {
 
-// The state byte of each port number, 0 for no port.
-using PortStates = std::uint8_t[PortInfo::kMaxEntries + 1];
+// Largest COM number read; Windows' own limit is far below it.
+constexpr int kMaxComNumber = 65535;
 
-void add_port(const char* name, std::uint8_t state, PortStates& ports) {
+// The ports found: the state byte of each number the list can hold (0 for
+// no port), and the numbers above that.
+struct FoundPorts {
+    std::uint8_t states[PortInfo::kMaxEntries + 1] = {};
+    std::set<int> past_list;
+};
+
+void add_port(const char* name, std::uint8_t state, FoundPorts& ports) {
     const int number = com_port_number(name);
-    if (number > 0 && ports[number] == 0) {
-        ports[number] = state;
+    if (number > PortInfo::kMaxEntries) {
+        ports.past_list.insert(number);
+    } else if (number > 0 && ports.states[number] == 0) {
+        ports.states[number] = state;
     }
 }
 
@@ -54,7 +64,7 @@ void visit_serial_map(Visit visit) {
 }
 
 // The DOS device names, which catch ports whose driver skips the map above.
-void add_dos_device_ports(PortStates& ports) {
+void add_dos_device_ports(FoundPorts& ports) {
     std::vector<char> names(16 * 1024);
     while (QueryDosDeviceA(nullptr, names.data(), static_cast<DWORD>(names.size())) == 0) {
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || names.size() >= 1024 * 1024) {
@@ -81,7 +91,7 @@ int com_port_number(const char* name) {
             return -1;
         }
         number = number * 10 + (*digit - '0');
-        if (number > PortInfo::kMaxEntries) {
+        if (number > kMaxComNumber) {
             return -1;
         }
     }
@@ -104,18 +114,28 @@ std::string serial_map_device(int port) {
     return found;
 }
 
-void fill_port_list(const PortPaths& /*paths*/, PortInfo* info) {
-    PortStates ports = {};
+// Every port the system has.
+FoundPorts find_ports() {
+    FoundPorts ports;
     // The map first: it alone tells a Bluetooth port by its device name.
     visit_serial_map([&](const char* device, const char* name) {
         add_port(name, serial_map_state(device), ports);
     });
     add_dos_device_ports(ports);
+    return ports;
+}
 
+void fill_port_list(const PortPaths& /*paths*/, PortInfo* info) {
+    const FoundPorts ports = find_ports();
     info->clear();
     for (int number = 1; number <= PortInfo::kMaxEntries; ++number) {
-        if (ports[number] != 0) {
-            info->append(number, ports[number]);
+        if (ports.states[number] != 0) {
+            info->append(number, ports.states[number]);
         }
     }
+}
+
+std::vector<int> com_ports_past_list() {
+    const FoundPorts ports = find_ports();
+    return std::vector<int>(ports.past_list.begin(), ports.past_list.end());
 }

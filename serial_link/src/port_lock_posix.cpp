@@ -1,8 +1,10 @@
 #include "port_lock.h"
 
+#include <limits.h>
+#include <stdlib.h>
+
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +13,16 @@
 #include <cstring>
 #include <utility>
 
+#include "port_holders.h"
+
 namespace {
+
+// What the lock file of one port says.
+struct LockFileState {
+    bool present = false;  // a regular file of that name exists
+    bool live = false;     // it holds the PID of a running process (not a zombie)
+    int pid = 0;           // the PID it holds, 0 when none could be read
+};
 
 // Longest lock file read: the HDB form is 11 bytes.
 constexpr int kMaxLockBytes = 64;
@@ -28,10 +39,15 @@ int open_no_follow(const std::string& path, int flags, mode_t mode = 0) {
     return fd;
 }
 
-// The PID in the bytes of a lock file: ASCII digits with white space around
-// them (HDB), or exactly 4 bytes of a binary integer (old UUCP). 0 when
-// neither.
+// The PID in the bytes of a lock file: exactly 4 bytes are a binary integer
+// (old UUCP), anything else ASCII digits with white space around them (HDB).
+// 0 when neither.
 int parse_pid(const char* bytes, ssize_t size) {
+    if (size == 4) {
+        std::int32_t binary = 0;
+        std::memcpy(&binary, bytes, 4);
+        return binary > 0 ? binary : 0;
+    }
     long pid = 0;
     ssize_t i = 0;
     while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) {
@@ -42,29 +58,21 @@ int parse_pid(const char* bytes, ssize_t size) {
         pid = pid * 10 + (bytes[i] - '0');
         ++i;
     }
-    if (i > digits_start) {
-        while (i < size && (bytes[i] == ' ' || bytes[i] == '\n' || bytes[i] == '\r')) {
-            ++i;
-        }
-        return i == size && pid > 0 && pid <= INT32_MAX ? static_cast<int>(pid) : 0;
+    while (i < size && (bytes[i] == ' ' || bytes[i] == '\n' || bytes[i] == '\r')) {
+        ++i;
     }
-    if (size == 4) {
-        std::int32_t binary = 0;
-        std::memcpy(&binary, bytes, 4);
-        return binary > 0 ? binary : 0;
-    }
-    return 0;
+    return i > digits_start && i == size && pid > 0 && pid <= INT32_MAX ? static_cast<int>(pid) : 0;
 }
 
-// True when process `pid` is running, whether or not this process may
-// signal it.
-bool running(int pid) {
-    return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
-}
-
-// What the lock file at `path` says; see read_port_lock.
+// What the lock file at `path` says. Anything that is not a regular file (a
+// planted link, a FIFO, a directory, a device) is never opened and counts as
+// no lock file; a file whose PID cannot be read counts as stale.
 LockFileState read_lock_file(const std::string& path) {
     LockFileState state;
+    struct stat named {};
+    if (lstat(path.c_str(), &named) != 0 || !S_ISREG(named.st_mode)) {
+        return state;  // opening a FIFO or a device could block or act
+    }
     const int fd = open_no_follow(path, O_RDONLY | O_NONBLOCK);
     if (fd < 0) {
         return state;
@@ -82,41 +90,55 @@ LockFileState read_lock_file(const std::string& path) {
     } while (size < 0 && errno == EINTR);
     close(fd);
     state.pid = size > 0 ? parse_pid(bytes, size) : 0;
-    state.live = running(state.pid);
+    state.live = process_alive(state.pid);
     return state;
 }
 
-}  // namespace
-
-LockFileState read_port_lock(const std::string& lock_dir, const std::string& name) {
-    return read_lock_file(lock_path(lock_dir, name));
+// The names under which the device at `device_path` is locked: its own and,
+// when it is a link, the name it finally leads to.
+std::vector<std::string> lock_names(const std::string& device_path) {
+    std::vector<std::string> names{device_path.substr(device_path.rfind('/') + 1)};
+    char target[PATH_MAX];
+    if (realpath(device_path.c_str(), target) != nullptr) {
+        const std::string target_path = target;
+        const std::string name = target_path.substr(target_path.rfind('/') + 1);
+        if (name != names.front()) {
+            names.push_back(name);
+        }
+    }
+    return names;
 }
+
+}  // namespace
 
 PortLock::~PortLock() {
     release();
 }
 
-PortLock::PortLock(PortLock&& other) noexcept
-    : path_(std::move(other.path_)),
-      device_(other.device_),
-      inode_(other.inode_),
-      held_(std::exchange(other.held_, false)) {}
+PortLock::PortLock(PortLock&& other) noexcept : made_(std::exchange(other.made_, {})) {}
 
 PortLock& PortLock::operator=(PortLock&& other) noexcept {
     if (this != &other) {
         release();
-        path_ = std::move(other.path_);
-        device_ = other.device_;
-        inode_ = other.inode_;
-        held_ = std::exchange(other.held_, false);
+        made_ = std::exchange(other.made_, {});
     }
     return *this;
 }
 
-bool PortLock::take(const std::string& lock_dir, const std::string& name, int* holder) {
+bool PortLock::take(const std::string& lock_dir, const std::string& device_path, int* holder) {
     release();
+    for (const std::string& name : lock_names(device_path)) {
+        if (!take_file(lock_path(lock_dir, name), holder)) {
+            release();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PortLock::take_file(const std::string& path, int* holder) {
     const int self = static_cast<int>(getpid());
-    const LockFileState found = read_port_lock(lock_dir, name);
+    const LockFileState found = read_lock_file(path);
     if (found.live && found.pid != self) {
         if (holder != nullptr) {
             *holder = found.pid;
@@ -126,13 +148,13 @@ bool PortLock::take(const std::string& lock_dir, const std::string& name, int* h
     if (found.present) {
         return true;  // stale: not ours to remove
     }
-    const std::string path = lock_path(lock_dir, name);
-    const int fd = open_no_follow(path, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    const int fd = open_no_follow(path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK, 0644);
     if (fd < 0) {
         // Another program may have taken it just now. Any other failure (no
-        // such directory, no permission) leaves the port unlocked.
+        // such directory, no permission, something other than a file in the
+        // way) leaves the port unlocked.
         const bool exists = errno == EEXIST;
-        const LockFileState now = read_port_lock(lock_dir, name);
+        const LockFileState now = read_lock_file(path);
         if (exists && now.live && now.pid != self) {
             if (holder != nullptr) {
                 *holder = now.pid;
@@ -157,26 +179,21 @@ bool PortLock::take(const std::string& lock_dir, const std::string& name, int* h
         }
         return true;
     }
-    path_ = path;
-    device_ = st.st_dev;
-    inode_ = st.st_ino;
-    held_ = true;
+    made_.push_back(MadeFile{path, st.st_dev, st.st_ino});
     return true;
 }
 
 void PortLock::release() {
-    if (!held_) {
-        return;
-    }
-    held_ = false;
-    // Only the file made by take, still holding this process's PID: a lock
-    // that another program put in its place is not touched.
-    struct stat st {};
-    if (lstat(path_.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != device_ ||
-        st.st_ino != inode_) {
-        return;
-    }
-    if (read_lock_file(path_).pid == static_cast<int>(getpid())) {
-        unlink(path_.c_str());
+    // Only the files made by take, still holding this process's PID: a lock
+    // that another program put in the place of one is not touched.
+    for (const MadeFile& file : std::exchange(made_, {})) {
+        struct stat st {};
+        if (lstat(file.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_dev != file.device || st.st_ino != file.inode) {
+            continue;
+        }
+        if (read_lock_file(file.path).pid == static_cast<int>(getpid())) {
+            unlink(file.path.c_str());
+        }
     }
 }

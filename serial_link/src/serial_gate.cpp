@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "port_list.h"
-#include "port_paths.h"
+#include "serial_link/port_paths.h"
 #include "serial_link/serial_gate.h"
 
 void PortInfo::clear() {

@@ -21,8 +21,10 @@
 
 #include "console/deadline.h"
 #include "low_latency.h"
+#include "port_holders.h"
 #include "port_list.h"
 #include "port_lock.h"
+#include "serial_gate_posix.h"
 #include "serial_link/serial_gate.h"
 
 // Open notes each step here as it takes it, and the destructor undoes the
@@ -84,12 +86,6 @@ bool speed_for(int baud, speed_t* speed) {
     }
     *speed = B9600;
     return true;
-}
-
-// True for the errors with which the system says that the line itself is
-// gone, not just busy: a hung-up or unplugged port.
-bool line_gone_error(int error) {
-    return error == EIO || error == ENXIO || error == ENODEV;
 }
 
 // True when poll reports the line hung up or failed, without waiting.
@@ -208,6 +204,10 @@ void drain_bounded(int fd, int baud) {
 
 }  // namespace
 
+bool line_gone_error(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV;
+}
+
 bool SerialGate::Open(int port, int baud) {
     Close();
     open_failure_ = OpenFailure{};
@@ -217,9 +217,11 @@ bool SerialGate::Open(int port, int baud) {
         open_failure_.kind = OpenFailure::kNoSuchPort;
         return false;
     }
+    if (!free_of_other_users(path, &open_failure_)) {
+        return false;  // another program has it open, or it is the user's terminal
+    }
     auto opened = std::make_unique<Port>();
-    if (!opened->lock.take(paths_->lock_dir, path.substr(path.rfind('/') + 1),
-                           &open_failure_.pid)) {
+    if (!opened->lock.take(paths_->lock_dir, path, &open_failure_.pid)) {
         open_failure_.kind = OpenFailure::kLockFile;
         return false;  // a terminal program holds it through its lock file
     }

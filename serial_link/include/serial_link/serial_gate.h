@@ -37,20 +37,22 @@ static_assert(sizeof(PortInfo) == 512, "PortInfo is a 512-byte record");
 // The device's one line rate, in baud: the programs open every port at it.
 inline constexpr int kDeviceBaud = 9600;
 
-// Where the platform looks for ports (serial_link/src/port_paths.h).
+// Where the platform looks for ports (serial_link/port_paths.h).
 struct PortPaths;
 
 // Why SerialGate::Open last failed, for a tool that explains it to the user.
 struct OpenFailure {
     enum Kind {
-        kNone,        // the last Open succeeded, or none was made yet
-        kNoSuchPort,  // the number names no port, or the rate is not the device's
-        kLockFile,    // a UUCP lock file names running process `pid`
-        kSystem,      // the system refused to open it: `error` is errno or GetLastError()
-        kNotSerial,   // it opened, but is not a serial port
-        kFlock,       // another program holds it with flock
-        kExclusive,   // another program holds it in the terminal's exclusive mode
-        kSettings,    // it would not take the line settings (`error` as for kSystem)
+        kNone,           // the last Open succeeded, or none was made yet
+        kNoSuchPort,     // the number names no port, or the rate is not the device's
+        kLockFile,       // a UUCP lock file names running process `pid`
+        kSystem,         // the system refused to open it: `error` is errno or GetLastError()
+        kNotSerial,      // it opened, but is not a serial port
+        kFlock,          // another program holds it with flock
+        kExclusive,      // another program holds it in the terminal's exclusive mode
+        kSettings,       // it would not take the line settings (`error` as for kSystem)
+        kOpenElsewhere,  // Linux: process `pid` (and maybe others) has it open, with no lock
+        kConsole,        // it is this process's terminal or the console
     };
     Kind kind = kNone;
     int error = 0;
@@ -93,12 +95,15 @@ class SerialGate {
     // POSIX: a port whose UUCP lock file (/var/lock/LCK..<name>) names a
     // running process is in use and is not opened. While the port is open
     // this process holds that lock file too, where it may make one; Close
-    // removes it.
+    // removes it. Where the device's name is a link, the lock under the
+    // name it finally leads to counts, and is taken, as well.
     //
-    // Linux: where the driver has a low-latency mode (ASYNC_LOW_LATENCY;
-    // ftdi_sio then sets the chip's latency timer to 1 ms), the port is put
-    // in it; a driver that has none or refuses it is left as it was, and the
-    // port opens all the same.
+    // Linux: a port that another process has open, as far as /proc shows
+    // it, is in use too; and a name that leads to this process's terminal or
+    // the console is never opened. Where the driver has a low-latency mode
+    // (ASYNC_LOW_LATENCY; ftdi_sio then sets the chip's latency timer to
+    // 1 ms), the port is put in it; a driver that has none or refuses it is
+    // left as it was, and the port opens all the same.
     bool Open(int port, int baud);
 
     // Why the last Open failed; kind kNone after one that succeeded.
