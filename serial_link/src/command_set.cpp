@@ -90,14 +90,24 @@ Unasked stay_quiet(SerialGate& gate, int ms) {
     return Unasked::kBytes;
 }
 
-bool settle_line(SerialGate& gate) {
+bool settle_line(SerialGate& gate, int owed_echoes) {
     const std::int64_t limit = steady_us() + kSettleLimitMs * std::int64_t{1000};
-    std::uint8_t last[kKept] = {};
-    while (wait_for_input(gate, kSettleQuietMs)) {
+    int owed = owed_echoes;
+    for (;;) {
+        // An echo still owed is waited for up to the limit: a device that
+        // was held up for a moment must not leave one to answer the first
+        // question. After the last, the usual quiet time is enough.
+        const int left_ms = static_cast<int>((limit - steady_us() + 999) / 1000);
+        if (!wait_for_input(gate, owed > 0 ? std::max(left_ms, 1) : kSettleQuietMs)) {
+            break;
+        }
         if (steady_us() >= limit) {
             return false;
         }
-        drain(gate, last);
+        char byte = 0;
+        while (gate.Recv(&byte, 1) == 1) {
+            owed -= static_cast<std::uint8_t>(byte) == CMD_SYNC ? 1 : 0;
+        }
     }
     return !gate.LineLost() && !interrupt_requested();
 }

@@ -30,8 +30,10 @@ int find_device(SerialGate& gate) {
         gate.Open(ports.port(i), kDeviceBaud);
         // A port that echoed must then fall quiet: a late device's last
         // echoes do, a line full of noise never does.
-        const bool echoed = probe_port(gate) >= 1;
-        const bool quiet = echoed && !interrupt_requested() && settle_line(gate);
+        const int echoes = probe_port(gate);
+        const bool echoed = echoes >= 1;
+        const bool quiet =
+            echoed && !interrupt_requested() && settle_line(gate, kSyncAttempts - echoes);
         if (interrupt_requested()) {
             gate.Close();
             return -1;

@@ -102,11 +102,14 @@ Reply recv_reply(SerialGate& gate, std::uint8_t& exchange);
 // interruption comes: the caller asks for those.
 Unasked stay_quiet(SerialGate& gate, int ms);
 
-// Reads and throws away input until none has come for kSettleQuietMs.
+// Reads and throws away input until none has come for kSettleQuietMs, after
+// discovery's sync: while fewer than `owed_echoes` sync echoes (FF) have
+// come, the line is waited on up to the limit instead, so that a device held
+// up for a moment cannot leave an echo to answer the first question.
 // Returns true when the line fell quiet; false when it did not within
 // kSettleLimitMs (a babbling line), and early when the line is lost or an
 // interruption comes.
-bool settle_line(SerialGate& gate);
+bool settle_line(SerialGate& gate, int owed_echoes);
 
 // When `unasked` is not kNone, prints why the run stops and returns true:
 // kEcho: "\nError: the line echoes what is sent (a loopback plug, or an
