@@ -7,6 +7,7 @@
 #include "console/console.h"
 #include "serial_link/port_survey.h"
 #include "serial_link/serial_gate.h"
+#include "serial_link/serial_link.h"
 
 namespace {
 
@@ -261,8 +262,10 @@ Survey survey_ports(const PortPaths& paths, bool probe) {
                 continue;
             }
             entry.echoes = probe_port(gate);
+            // As in discovery: a port that echoed must then fall quiet.
+            entry.noisy = entry.echoes >= 1 && !settle_line(gate, kSyncAttempts - entry.echoes);
             gate.Close();
-            if (survey.chosen < 0 && entry.echoes >= 1) {
+            if (survey.chosen < 0 && entry.echoes >= 1 && !entry.noisy) {
                 survey.chosen = entry.port;
             }
         }
@@ -304,7 +307,9 @@ std::string survey_text(const Survey& survey, bool columns, bool colour) {
                                                         : "-");
         }
         if (survey.probed) {
-            rows.back().push_back(entry.echoes >= 0 ? std::to_string(entry.echoes) : "-");
+            rows.back().push_back(entry.echoes < 0 ? "-"
+                                  : entry.noisy    ? std::to_string(entry.echoes) + " (noisy)"
+                                                   : std::to_string(entry.echoes));
         }
     }
     std::vector<std::size_t> widths(rows.front().size(), 0);
@@ -365,6 +370,7 @@ std::string survey_json(const Survey& survey) {
                ", \"group\": " + json_text_or_null(e.group) +
                ", \"in_group\": " + (e.group_known ? (e.in_group ? "true" : "false") : "null") +
                ", \"echoes\": " + json_number_or_null(e.echoes, e.echoes >= 0) +
+               ", \"noisy\": " + (e.noisy ? "true" : "false") +
                ", \"latency_ms\": " + json_number_or_null(e.latency_ms, e.latency_ms >= 0) + "}";
     }
     out += survey.ports.empty() ? "],\n" : "\n  ],\n";

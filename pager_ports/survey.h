@@ -27,6 +27,7 @@ struct PortEntry {
     bool in_group_after_login = false;  // the user database gives the user that group
     bool permission_denied = false;     // the open failed for want of permission
     int echoes = -1;                    // sync echoes with --probe, -1 when not probed
+    bool noisy = false;                 // echoed, but never fell quiet: not the device
     int latency_ms = -1;  // an FTDI adapter's latency timer, -1 for other ports or unknown
 };
 
