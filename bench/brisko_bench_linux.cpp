@@ -1,11 +1,15 @@
 // Measures how closely brisko keeps to the pauses the device needs, and what
 // CPU it uses while it waits: runs brisko against the simulated device
 // (devsim, with a private /dev) and prints the figures of bench_report.h.
+// Before each run the same pauses are paced without brisko, through
+// pause_ms and through a plain clock_nanosleep.
 //
 //   brisko_bench [--runs N]
+#include <errno.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,9 +20,25 @@
 #include <string>
 
 #include "bench_report.h"
+#include "serial_link/serial_link.h"
 #include "simulator/devsim_run.h"
 
 namespace {
+
+// The plain pacer: an absolute sleep on the monotonic clock to `ms` from now,
+// with the thread's timer slack left as it is.
+void plain_pause_ms(int ms) {
+    timespec when{};
+    clock_gettime(CLOCK_MONOTONIC, &when);
+    when.tv_sec += ms / 1000;
+    when.tv_nsec += ms % 1000 * 1000000L;
+    if (when.tv_nsec >= 1000000000L) {
+        ++when.tv_sec;
+        when.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+    }
+}
 
 double ms_of(const timeval& tv) {
     return tv.tv_sec * 1e3 + tv.tv_usec / 1e3;
@@ -48,6 +68,8 @@ int measure(const char* report, char** argv) {
 // silent ports tried before the device.
 RunFigures run_once(const std::string& self) {
     RunFigures figures;
+    figures.plain = reference_span(plain_pause_ms);
+    figures.reference = reference_span(pause_ms);
     char tmpl[] = "/tmp/brisko_bench.XXXXXX";
     if (mkdtemp(tmpl) == nullptr) {
         return figures;
