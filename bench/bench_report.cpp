@@ -1,5 +1,7 @@
 #include "bench_report.h"
 
+#include "serial_link/serial_link.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -94,6 +96,13 @@ int read_wire(const std::vector<WireEvent>& wire, RunFigures* figures) {
     return bytes;
 }
 
+References pace_references(void (*plain_pause_ms)(int ms)) {
+    References spans;
+    spans.plain = reference_span(plain_pause_ms);
+    spans.pause_ms = reference_span(pause_ms);
+    return spans;
+}
+
 void print_heading(const char* where, bool silent_ports) {
     std::printf("brisko against the simulated device%s, %d tables of %d entries\n", where,
                 kBenchTables, kBenchEntries);
@@ -104,8 +113,9 @@ void print_heading(const char* where, bool silent_ports) {
                     kSilentFloorMs, kSilentPorts);
     }
     std::printf(
-        "the references pace the same pauses back to back just before each run: through\n"
-        "pause_ms (ref), and through a plain sleep of the system's (plain)\n\n");
+        "the references pace the same pauses back to back between the runs, through\n"
+        "pause_ms (ref) and through the system's plain sleep (plain); each run is set\n"
+        "against the mean of those just before and just after it\n\n");
     std::printf(
         "run  wire span ms  /floor  /ref    /plain  ref ms  /floor  plain ms  /floor  "
         "gap over ms  cpu ms  cpu share%s\n",

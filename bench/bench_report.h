@@ -30,9 +30,10 @@ inline constexpr int kRunBytes = 20 + 3 + kBenchTables * kBenchEntries * (4 + 3)
 struct RunFigures {
     bool ok = false;
     double wire_span = 0;  // ms from the first geometry query to the last byte, as devsim saw it
-    // ms the reference pacers took for the same pauses just before the run
-    // (reference_span): through pause_ms, and through the platform's plain
-    // sleep.
+    // ms the reference pacers took for the same pauses (reference_span), the
+    // mean of their spans just before and just after the run, so that a
+    // machine whose timer drifts over the run's time weighs on both sides:
+    // through pause_ms, and through the platform's plain sleep.
     double reference = 0;
     double plain = 0;
     double gap_over = 0;  // ms, median of each gap between bytes less the pause it needs
@@ -58,6 +59,13 @@ int read_wire(const std::vector<WireEvent>& wire, RunFigures* figures);
 // before the run, so that whatever pause_ms learns from its first pauses it
 // has learnt before the timed ones.
 double reference_span(void (*pause)(int ms));
+
+// The spans of both reference pacers, paced one after the other.
+struct References {
+    double pause_ms = 0;
+    double plain = 0;
+};
+References pace_references(void (*plain_pause_ms)(int ms));
 
 // Prints the heading (with the silent-port columns when `silent_ports`), one
 // line per run, and the verdict. Each returns what main returns: print_run 1
