@@ -30,12 +30,15 @@ inline constexpr int kRunBytes = 20 + 3 + kBenchTables * kBenchEntries * (4 + 3)
 struct RunFigures {
     bool ok = false;
     double wire_span = 0;  // ms from the first geometry query to the last byte, as devsim saw it
-    // ms the reference pacers took for the same pauses (reference_span), the
-    // mean of their spans just before and just after the run, so that a
-    // machine whose timer drifts over the run's time weighs on both sides:
-    // through pause_ms, and through the platform's plain sleep.
+    // ms the reference pacers took for the same pauses, the mean of their
+    // spans just before and just after the run (set_references): through
+    // pause_ms, and through the platform's plain sleep.
     double reference = 0;
     double plain = 0;
+    // ms, the median by which a pause of the pause_ms reference ran over,
+    // likewise; with gap_over it tells what brisko adds between two bytes
+    // apart from the pauses, which the load of the machine hardly moves.
+    double reference_over = 0;
     double gap_over = 0;  // ms, median of each gap between bytes less the pause it needs
     double wall = 0;      // ms brisko ran
     double cpu = 0;       // ms of CPU brisko used, user + system
@@ -51,21 +54,24 @@ struct RunFigures {
 // not all there.
 int read_wire(const std::vector<WireEvent>& wire, RunFigures* figures);
 
-// Paces the pauses brisko makes from its first geometry query to its last
-// byte, back to back through `pause`, on a thread of its own, and returns the
-// ms they took on the steady clock: what the wire span would be if sending
-// the bytes and everything else between the pauses cost nothing. Twenty
-// 20 ms pauses go first, untimed, as the search for the device makes them
-// before the run, so that whatever pause_ms learns from its first pauses it
-// has learnt before the timed ones.
-double reference_span(void (*pause)(int ms));
-
-// The spans of both reference pacers, paced one after the other.
+// What the reference pacers give between two runs: each paces the pauses
+// brisko makes from its first geometry query to its last byte, back to back,
+// on a thread of its own, and times them on the steady clock: what the wire
+// span would be if sending the bytes and everything else between the pauses
+// cost nothing. Twenty 20 ms pauses go first, untimed, as the search for
+// the device makes them before the run, so that whatever pause_ms learns
+// from its first pauses it has learnt before the timed ones.
 struct References {
-    double pause_ms = 0;
-    double plain = 0;
+    double pause_ms = 0;       // ms the pauses took through pause_ms
+    double pause_ms_over = 0;  // ms, the median by which one of those ran over
+    double plain = 0;          // ms the pauses took through `plain_pause_ms`
 };
 References pace_references(void (*plain_pause_ms)(int ms));
+
+// Sets the reference figures of a run from the references paced just before
+// and just after it, so that a machine whose timer drifts during the run
+// weighs on both sides.
+void set_references(RunFigures* figures, const References& before, const References& after);
 
 // Prints the heading (with the silent-port columns when `silent_ports`), one
 // line per run, and the verdict. Each returns what main returns: print_run 1

@@ -103,8 +103,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i <= runs; ++i) {
         RunFigures figures = run_once(self);
         const References after = pace_references(plain_pause_ms);
-        figures.reference = (before.pause_ms + after.pause_ms) / 2;
-        figures.plain = (before.plain + after.plain) / 2;
+        set_references(&figures, before, after);
         before = after;
         if (print_run(i, figures) != 0) {
             std::printf("(is devsim able to make a private /dev here?)\n");
