@@ -1,11 +1,15 @@
 // Measures how closely brisko keeps to the pauses the device needs, and what
 // CPU it uses while it waits: runs brisko against the simulated device
 // (devsim, with a private /dev) and prints the figures of bench_report.h.
+// Between the runs the same pauses are paced without brisko, through
+// pause_ms and through a plain clock_nanosleep.
 //
 //   brisko_bench [--runs N]
+#include <errno.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,6 +23,21 @@
 #include "simulator/devsim_run.h"
 
 namespace {
+
+// The plain pacer: an absolute sleep on the monotonic clock to `ms` from now,
+// with the thread's timer slack left as it is.
+void plain_pause_ms(int ms) {
+    timespec when{};
+    clock_gettime(CLOCK_MONOTONIC, &when);
+    when.tv_sec += ms / 1000;
+    when.tv_nsec += ms % 1000 * 1000000L;
+    if (when.tv_nsec >= 1000000000L) {
+        ++when.tv_sec;
+        when.tv_nsec -= 1000000000L;
+    }
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+    }
+}
 
 double ms_of(const timeval& tv) {
     return tv.tv_sec * 1e3 + tv.tv_usec / 1e3;
@@ -80,8 +99,13 @@ int main(int argc, char** argv) {
     const std::string self = std::filesystem::canonical("/proc/self/exe").string();
 
     print_heading("", true);
+    References before = pace_references(plain_pause_ms);
     for (int i = 1; i <= runs; ++i) {
-        if (print_run(i, run_once(self)) != 0) {
+        RunFigures figures = run_once(self);
+        const References after = pace_references(plain_pause_ms);
+        set_references(&figures, before, after);
+        before = after;
+        if (print_run(i, figures) != 0) {
             std::printf("(is devsim able to make a private /dev here?)\n");
             return 1;
         }

@@ -1,12 +1,15 @@
 // The benchmark on Windows (run under Wine by .ci/windows-bench): runs
 // brisko.exe against a devsim serving the device on a COM port and prints the
-// figures of bench_report.h.
+// figures of bench_report.h. Between the runs the same pauses are paced
+// without brisko, through pause_ms and through Sleep.
 //
 //   brisko_bench --brisko BRISKO_EXE --log DEVSIM_LOG [--runs N]
 //
 // DEVSIM_LOG is the wire log of that devsim (--tables 3 --entries 10 --log),
 // read after each run from where it stood before the run.
 #include <windows.h>
+
+#include <timeapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,6 +22,23 @@
 #include "bench_report.h"
 
 namespace {
+
+// The plain pacer: Sleep, with the system timer at 1 ms, until `ms` from now
+// on the performance counter.
+void plain_pause_ms(int ms) {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    const LONGLONG deadline = now.QuadPart + frequency.QuadPart * ms / 1000;
+    timeBeginPeriod(1);
+    while (now.QuadPart < deadline) {
+        const LONGLONG left_ms =
+            ((deadline - now.QuadPart) * 1000 + frequency.QuadPart - 1) / frequency.QuadPart;
+        Sleep(static_cast<DWORD>(left_ms));
+        QueryPerformanceCounter(&now);
+    }
+    timeEndPeriod(1);
+}
 
 double ms_of(const FILETIME& time) {  // 100 ns ticks
     return static_cast<double>((static_cast<unsigned long long>(time.dwHighDateTime) << 32) |
@@ -67,8 +87,11 @@ int run_brisko(const char* brisko, double* wall, double* cpu) {
     QueryPerformanceCounter(&end);
     *wall = static_cast<double>(end.QuadPart - start.QuadPart) * 1e3 /
             static_cast<double>(frequency.QuadPart);
+    // brisko does all its work on its main thread. Wine answers
+    // GetProcessTimes about another process with the caller's own times, but
+    // GetThreadTimes with the thread's.
     FILETIME created, exited, kernel, user;
-    GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user);
+    GetThreadTimes(process.hThread, &created, &exited, &kernel, &user);
     *cpu = ms_of(kernel) + ms_of(user);
     DWORD status = 0;
     GetExitCodeProcess(process.hProcess, &status);
@@ -119,8 +142,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     print_heading(" on a COM port", false);
+    References before = pace_references(plain_pause_ms);
     for (int i = 1; i <= runs; ++i) {
-        if (print_run(i, run_once(brisko, log)) != 0) {
+        RunFigures figures = run_once(brisko, log);
+        const References after = pace_references(plain_pause_ms);
+        set_references(&figures, before, after);
+        before = after;
+        if (print_run(i, figures) != 0) {
             return 1;
         }
     }

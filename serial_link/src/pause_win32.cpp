@@ -6,22 +6,25 @@
 //   default 15.6 ms tick a 10 ms pause would last twice as long). It takes
 //   whole milliseconds, so it cannot aim early.
 //
-// Which lands closer to the floor depends on the system. The high-resolution
-// timer is made to fire well within a millisecond on Windows; Wine fires its
-// timers on whole milliseconds of its server's clock, some 0.5 ms late on
-// average, while its Sleep wakes within 0.1 ms. So the first pauses of a run take the
-// two ways in turn, and the rest take the one whose pauses overran less;
-// Sleep alone where the timer cannot be made. Neither ever ends a pause
+// The high-resolution timer is made to fire well within a millisecond, where
+// Sleep may end up to a whole tick late, so it is the first choice. The
+// first pauses of a run still take the two ways in turn, and the rest take
+// the one whose pauses overran less (PauseChoice), for a system whose timer
+// does worse. Sleep alone where the timer cannot be made, and under Wine:
+// there each arming of the timer and each wait on it is a round trip to
+// Wine's server, which fires it on whole milliseconds of its own clock, some
+// tenths of a millisecond late, while Sleep wakes within about 0.1 ms and
+// costs less; its trials would only cost. Neither way ever ends a pause
 // early, and nothing stays raised between pauses, such as during the key
 // wait, which may last hours.
 #include <windows.h>
 
 #include <timeapi.h>
 
-#include <algorithm>
 #include <cstdint>
 
 #include "early_aim.h"
+#include "pause_choice.h"
 #include "serial_link/serial_link.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
@@ -29,9 +32,6 @@
 #endif
 
 namespace {
-
-// Pauses each way takes before the choice.
-constexpr int kTrials = 8;
 
 std::int64_t counter_now() {
     LARGE_INTEGER now;
@@ -102,34 +102,11 @@ std::int64_t pause_with_sleep(int ms) {
     return now - deadline;
 }
 
-// The trials of both ways and the choice between them, by the median
-// overrun, so that one pause the system held up cannot decide.
-class Choice {
-  public:
-    bool use_timer() const {
-        if (tried_[0] < kTrials || tried_[1] < kTrials) {
-            return tried_[0] <= tried_[1];
-        }
-        return median(0) <= median(1);
-    }
-    void record(bool timer, std::int64_t late_ns) {
-        const int way = timer ? 0 : 1;
-        if (tried_[way] < kTrials) {
-            late_ns_[way][tried_[way]++] = late_ns;
-        }
-    }
-
-  private:
-    std::int64_t median(int way) const {
-        std::int64_t sorted[kTrials];
-        std::copy(late_ns_[way], late_ns_[way] + kTrials, sorted);
-        std::nth_element(sorted, sorted + kTrials / 2, sorted + kTrials);
-        return sorted[kTrials / 2];
-    }
-
-    int tried_[2] = {0, 0};  // [0] the timer, [1] Sleep
-    std::int64_t late_ns_[2][kTrials] = {};
-};
+// Wine's ntdll exports its version; Windows' does not.
+bool running_under_wine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 }  // namespace
 
@@ -137,9 +114,14 @@ void pause_ms(int ms) {
     if (ms <= 0) {
         return;
     }
+    static const bool under_wine = running_under_wine();
+    if (under_wine) {
+        pause_with_sleep(ms);
+        return;
+    }
     thread_local const HighResolutionTimer timer;
     thread_local WakeDelays delays;
-    thread_local Choice choice;
+    thread_local PauseChoice choice;
     if (!timer.available()) {
         pause_with_sleep(ms);
         return;
