@@ -131,16 +131,51 @@ cross_build() {
   done
 }
 
+# The GNU triple of the ARM Debian architecture $1 (arm64, armhf). Its cross
+# compiler is Debian's g++-<triple>, its tool chain file cmake/<triple>.cmake,
+# its libraries are in /usr/<triple>.
+cross_triple() {
+  case $1 in
+    arm64) echo aarch64-linux-gnu ;;
+    armhf) echo arm-linux-gnueabihf ;;
+    *) fail "no cross tool chain for architecture $1" ;;
+  esac
+}
+
+# The qemu-user command that runs a program of the ARM architecture $1 here,
+# one word per line.
+cross_emulator() {
+  case $1 in
+    arm64) echo qemu-aarch64-static ;;
+    armhf) echo qemu-arm-static ;;
+    *) fail "no emulator for architecture $1" ;;
+  esac
+  printf '%s\n' -L "/usr/$(cross_triple "$1")"
+}
+
+# Cross-builds everything, tests included, for the ARM architecture $1 into
+# build-$1, warnings as errors; the tests then run under qemu-user. A second
+# call only rebuilds what changed.
+arm_build() {
+  cmake -S "$root" -B "$root/build-$1" \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$(cross_triple "$1").cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPAGER_WERROR=ON >/dev/null
+  cmake --build "$root/build-$1" -j "$(nproc)"
+}
+
 # Debian's build flags for a CMake build of the packages, hardening included,
 # as cmake arguments, one per line. CMake reads CXXFLAGS and LDFLAGS but not
 # CPPFLAGS, so they are passed on the command line. $1 is the build folder:
 # its path is mapped to "." like the source folder's, so that two builds in
-# different folders give the same bytes.
+# different folders give the same bytes. $2, when given, is the Debian
+# architecture built for (a cross build); else this machine's.
 debian_cmake_flags() {
   local build=$1 cppflags cxxflags ldflags
-  cppflags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS)
-  cxxflags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS)
-  ldflags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS)
+  local -x DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  [ -z "${2:-}" ] || local -x DEB_HOST_ARCH=$2
+  cppflags=$(dpkg-buildflags --get CPPFLAGS)
+  cxxflags=$(dpkg-buildflags --get CXXFLAGS)
+  ldflags=$(dpkg-buildflags --get LDFLAGS)
   printf '%s\n' -DCMAKE_BUILD_TYPE=None \
     "-DCMAKE_CXX_FLAGS=$cppflags $cxxflags -ffile-prefix-map=$build=." \
     "-DCMAKE_EXE_LINKER_FLAGS=$ldflags"

@@ -152,11 +152,21 @@ else()
   set(CPACK_DEBIAN_SIMULATOR_PACKAGE_NAME pager-tools-devsim)
   set(CPACK_DEBIAN_SIMULATOR_PACKAGE_SECTION devel)
   set(CPACK_DEBIAN_SIMULATOR_PACKAGE_SUGGESTS pager-tools)
+  # A cross build's packages are for the architecture its tool chain file
+  # names (arm64, armhf), not this machine's.
+  if(PAGER_DEBIAN_ARCH)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${PAGER_DEBIAN_ARCH})
+  endif()
+  # The programs are stripped with the tool chain's own binutils.
+  set(CPACK_PAGER_OBJCOPY "${CMAKE_OBJCOPY}")
   find_program(PAGER_DPKG_SHLIBDEPS dpkg-shlibdeps)
-  if(PAGER_DPKG_SHLIBDEPS)
+  if(PAGER_DPKG_SHLIBDEPS AND NOT CMAKE_CROSSCOMPILING)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
-    # Without dpkg-shlibdeps, name what the g++ 12 build links against.
+    # Without dpkg-shlibdeps, and in a cross build (Debian's cross packages
+    # describe the target's libraries under names of their own), name what
+    # the g++ 12 build links against. .ci/package checks the cross-built
+    # programs against it.
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
   endif()
 endif()

@@ -1,7 +1,13 @@
 # Run by CPack on the staged files of the Debian packages, after it has
 # stripped the programs: drops the compiler's version notes (.comment, .note)
 # as Debian's own packaging tools do, which lintian checks.
-find_program(PAGER_OBJCOPY objcopy)
+# The objcopy is the build's own (CPACK_PAGER_OBJCOPY), so that a cross
+# build's reads the target's programs.
+if(CPACK_PAGER_OBJCOPY)
+  set(PAGER_OBJCOPY "${CPACK_PAGER_OBJCOPY}")
+else()
+  find_program(PAGER_OBJCOPY objcopy)
+endif()
 if(NOT PAGER_OBJCOPY)
   message(FATAL_ERROR "objcopy (binutils) is needed to build the Debian packages")
 endif()

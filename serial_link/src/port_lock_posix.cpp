@@ -48,13 +48,13 @@ int parse_pid(const char* bytes, ssize_t size) {
         std::memcpy(&binary, bytes, 4);
         return binary > 0 ? binary : 0;
     }
-    long pid = 0;
+    std::int64_t pid = 0;  // room for 11 digits where long has 32 bits
     ssize_t i = 0;
     while (i < size && (bytes[i] == ' ' || bytes[i] == '\t')) {
         ++i;
     }
     const ssize_t digits_start = i;
-    while (i < size && bytes[i] >= '0' && bytes[i] <= '9' && pid < 100000000000L) {
+    while (i < size && bytes[i] >= '0' && bytes[i] <= '9' && pid < 100000000000) {
         pid = pid * 10 + (bytes[i] - '0');
         ++i;
     }
