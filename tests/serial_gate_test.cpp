@@ -464,6 +464,9 @@ TEST_F(GateLine, UucpLockFiles) {
         if (zombie == 0) {
             _exit(0);
         }
+        // Until it has ended, it is not a zombie yet: wait, leaving it unreaped.
+        siginfo_t ended{};
+        waitid(P_PID, static_cast<id_t>(zombie), &ended, WEXITED | WNOWAIT);
         for (const int pid : {ended_pid(), static_cast<int>(zombie)}) {
             std::ofstream(lock) << hdb_lock(pid);
             ASSERT_TRUE(gate.Open(kUsb0, 9600)) << pid;

@@ -1,6 +1,7 @@
 // Who else has a port, on Linux: /proc/<pid>/fd for the processes that hold
 // it, /proc/<pid>/stat for zombies and for this process's terminal.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -84,6 +85,19 @@ bool is_pty_master(int pid, const std::string& fd_name, long index) {
     return false;
 }
 
+// True when descriptor `fd_name` of process `pid` can read or write: one
+// opened with O_PATH only names the device (a private /dev being set up
+// holds such names) and takes no byte from it.
+bool opened_for_io(int pid, const std::string& fd_name) {
+    std::ifstream info("/proc/" + std::to_string(pid) + "/fdinfo/" + fd_name);
+    for (std::string line; std::getline(info, line);) {
+        if (line.rfind("flags:", 0) == 0) {
+            return (std::strtoul(line.c_str() + 6, nullptr, 8) & O_PATH) == 0;
+        }
+    }
+    return true;  // gone meanwhile, or not told: count it
+}
+
 // What process `pid` has of device `rdev`: whether it holds the device, and
 // whether it holds the master of the pseudo-terminal `index` (-1: none).
 void look_at_process(int pid, dev_t rdev, long index, bool* holds, bool* far_end) {
@@ -100,7 +114,7 @@ void look_at_process(int pid, dev_t rdev, long index, bool* holds, bool* far_end
         if (stat((fd_dir + "/" + entry->d_name).c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
             continue;
         }
-        if (st.st_rdev == rdev) {
+        if (st.st_rdev == rdev && opened_for_io(pid, entry->d_name)) {
             *holds = true;
         } else if (index >= 0 && is_pty_master(pid, entry->d_name, index)) {
             *far_end = true;
