@@ -30,24 +30,6 @@ std::string read_first_line(const std::string& path) {
     return line;
 }
 
-// The PIDs of the processes this user may look at in /proc.
-std::vector<int> process_ids() {
-    std::vector<int> pids;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) {
-        return pids;
-    }
-    while (const dirent* entry = readdir(proc)) {
-        char* end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (pid > 0 && end != nullptr && *end == '\0') {
-            pids.push_back(static_cast<int>(pid));
-        }
-    }
-    closedir(proc);
-    return pids;
-}
-
 bool process_running(const char* name) {
     for (const int pid : process_ids()) {
         if (process_command(pid) == name) {

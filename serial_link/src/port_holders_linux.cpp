@@ -27,24 +27,6 @@ constexpr unsigned kTtyMajor = 5;
 constexpr unsigned kVirtualConsoleMajor = 4;
 constexpr unsigned kVirtualConsoles = 64;
 
-std::vector<int> process_ids() {
-    std::vector<int> pids;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) {
-        return pids;
-    }
-    while (const dirent* entry = readdir(proc)) {
-        char* end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (pid > 0 && end != nullptr && *end == '\0') {
-            pids.push_back(static_cast<int>(pid));
-        }
-    }
-    closedir(proc);
-    std::sort(pids.begin(), pids.end());
-    return pids;
-}
-
 // The fields of /proc/<pid>/stat after the command name, which may itself
 // hold spaces and parentheses: field 3 (the state) first.
 std::vector<std::string> stat_fields(int pid) {
@@ -145,6 +127,24 @@ bool users_terminal(dev_t rdev) {
 }
 
 }  // namespace
+
+std::vector<int> process_ids() {
+    std::vector<int> pids;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return pids;
+    }
+    while (const dirent* entry = readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid > 0 && end != nullptr && *end == '\0') {
+            pids.push_back(static_cast<int>(pid));
+        }
+    }
+    closedir(proc);
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
 
 bool process_alive(int pid) {
     if (pid <= 0) {

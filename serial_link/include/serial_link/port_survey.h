@@ -25,6 +25,10 @@ struct PortHolder {
 // Linux: from /proc/<pid>/fd. Other systems: none.
 std::vector<PortHolder> port_holders(const std::string& device_path);
 
+// The PIDs of the processes this user may look at, ascending. Linux: from
+// /proc. Other systems: none.
+std::vector<int> process_ids();
+
 // The command name of process `pid`, "" when it cannot be seen.
 std::string process_command(int pid);
 
