@@ -68,15 +68,24 @@ TEST_F(BriskoRun, BytesNobodyAskedForStopTheRunBeforeAnyClear) {
     VirtualSetup doubled = device(2, 3);
     doubled.knobs.repeat_reply_ms = 25;
     VirtualSetup too_late = device(2, 3);
-    too_late.knobs.reply_delay_ms = 1100;
+    too_late.knobs.reply_delay_ms = kReplyBoundMs + 100;
     VirtualSetup noise = device(2, 3);
     noise.ports[0].noise = 0x5A;
     noise.ports[0].noise_after_ms = 600;  // after discovery
     VirtualSetup dead_on_noise = noise;
     dead_on_noise.knobs.silent_after_sync = true;
-    for (const VirtualSetup& setup : {doubled, too_late, noise, dead_on_noise}) {
-        EXPECT_EQ(run(run_brisko, setup), 1);
-        EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + kUnasked);
+    const struct {
+        VirtualSetup setup;
+        const char* what;
+    } cases[] = {
+        {doubled, "1 byte, last 0A, after the reply to F8"},  // F6's copy, after F8's reply
+        {too_late, "1 byte, last 0A, at the reply to F6"},
+        {noise, "1 byte, last 5A, before the first clear"},
+        {dead_on_noise, "1 byte, last 5A, before the first clear"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(run_brisko, c.setup), 1);
+        EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + unasked(c.what));
         EXPECT_EQ(sent_bytes(virtual_trace()).find(">F0"), std::string::npos) << virtual_trace();
     }
     // Noise at 650, 720 and 810 ms taken for the replies; at 870 it broke the
@@ -106,7 +115,8 @@ TEST_F(BriskoRun, SlowAndDriftingRepliesGiveTheTruthUntilTheyMissTheBound) {
     drifting.knobs.uncleared = {{1, 47}};
     EXPECT_EQ(run(run_brisko, drifting), 1);
     EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + std::string(60, '.') + "\nVerify" +
-                                    std::string(47, '.') + "e" + kUnasked);
+                                    std::string(47, '.') + "e" +
+                                    unasked("1 byte, last 00, at the check of table 1, entry 48"));
     EXPECT_NE(virtual_trace().find(">F1 p10 >01 p10 >30 p10 " + kNoReply + "w10 <00 close "),
               std::string::npos)
         << virtual_trace();
@@ -120,14 +130,16 @@ TEST_F(BriskoRun, AnEchoingLineIsNamedAndNothingIsErased) {
     loopback.knobs.mute = true;
     loopback.knobs.local_echo = true;
     EXPECT_EQ(run(run_brisko, loopback), 1);
-    EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + kEchoes);
+    EXPECT_EQ(virtual_output(),
+              found_on(33) + "\n\nErase" + echoes("3 bytes, last F6 F8 FA, at the reply to FA"));
     EXPECT_EQ(virtual_trace(), synced() + query(0xF6, 0xF6) + query(0xF8, 0xF8) +
                                    query(0xFA, 0xFA) + kQuiet + "close ");
 
     VirtualSetup local_echo = device(2, 3);
     local_echo.knobs.local_echo = true;
     EXPECT_EQ(run(run_brisko, local_echo), 1);
-    EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + kEchoes);
+    EXPECT_EQ(virtual_output(),
+              found_on(33) + "\n\nErase" + echoes("1 byte, last 0A, after the reply to F6"));
     const std::string end = ">F6 p20 <F6 <0A close ";
     EXPECT_EQ(virtual_trace().substr(virtual_trace().size() - end.size()), end);
 }

@@ -3,20 +3,7 @@
 
 #include "console/console.h"
 
-namespace {
-
-bool messages_shown = true;
-
-}  // namespace
-
-void show_messages(bool shown) {
-    messages_shown = shown;
-}
-
 void say(const char* format, ...) {
-    if (!messages_shown) {
-        return;
-    }
     std::va_list args;
     va_start(args, format);
     std::vfprintf(stdout, format, args);

@@ -1,6 +1,6 @@
 // What SerialGate is on every platform: its life cycle and the port list
-// record. The platform files give the port list, Open, Close, Send, Recv and
-// DiscardInput.
+// record. The platform files give the port list, Open, Close, Send, Recv,
+// WaitForInput and LineLost.
 #include <cstring>
 
 #include "port_list.h"

@@ -61,7 +61,6 @@ void virtual_reset(const VirtualSetup& setup);
 //   w1.5  t30       a wait for a byte that ended after 1.5 ms with one there /
 //                   that ran its whole 30 ms with none
 //   <0A             byte 0A read
-//   x0A             byte 0A dropped unread (DiscardInput)
 //   key             the key prompt's wait
 // Durations are milliseconds of virtual time, exact to the microsecond.
 const std::string& virtual_trace();

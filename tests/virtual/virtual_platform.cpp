@@ -248,13 +248,6 @@ bool SerialGate::LineLost() const {
     return port_ && port_->lost;
 }
 
-void SerialGate::DiscardInput() {
-    std::uint8_t byte = 0;
-    while (port_ && take_arrived(&byte)) {
-        step("x%02X", byte);
-    }
-}
-
 // ---- Pauses and the console ---------------------------------------------------
 
 void pause_ms(int ms) {
