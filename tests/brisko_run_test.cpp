@@ -182,14 +182,51 @@ TEST_F(BriskoRun, LateSyncEchoesAreNotTakenForTheGeometry) {
         << virtual_trace();
 }
 
-TEST_F(BriskoRun, ALostLineEndsTheRunWithNoDotForAClearNotSent) {
+// Two bytes into the second clear, the line goes away, or stops taking
+// bytes: nothing more goes out, and that clear gets no dot.
+TEST_F(BriskoRun, ALostOrStoppedLineEndsTheRunWithNoDotForAClearNotSent) {
     VirtualSetup pulled = device(2, 3);
-    pulled.knobs.hangup_after_bytes = 20 + 3 + 4 + 2;  // two bytes into the second clear
-    EXPECT_EQ(run(run_brisko, pulled), 1);
-    EXPECT_EQ(virtual_output(),
-              found_on(33) + "\n\nErase.\nError: the line to the device was lost.");
-    EXPECT_EQ(virtual_trace(),
-              synced() + geometry(2, 3) + clear(1, 0) + ">F0 p10 >01 p10 >01! close ");
+    pulled.knobs.hangup_after_bytes = 20 + 3 + 4 + 2;
+    VirtualSetup stopped = device(2, 3);
+    stopped.ports[0].takes_bytes = 20 + 3 + 4 + 2;
+    const struct {
+        VirtualSetup setup;
+        const char* end;
+        const char* message;
+    } cases[] = {
+        {pulled, "!", "the line to the device was lost."},
+        {stopped, "-",
+         "the line did not take a byte sent to the device (its output is stopped, or its "
+         "driver failed)."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(run_brisko, c.setup), 1);
+        EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase.\nError: " + c.message);
+        EXPECT_EQ(virtual_trace(), synced() + geometry(2, 3) + clear(1, 0) + ">F0 p10 >01 p10 >01" +
+                                       c.end + " close ");
+    }
+}
+
+// A byte nobody asked for is named with the step it came in, whatever mark
+// was printed last: a check's mark waits for the next check to go out clean.
+TEST_F(BriskoRun, AStrayByteIsNamedWithTheStepItCameIn) {
+    // Clears from 660 ms, 50 ms each; checks from 960 ms, 40 ms each.
+    const struct {
+        int at_ms;
+        const char* marks;
+        const char* where;
+    } cases[] = {
+        {660 + 4 * 50 + 15, "\n\nErase....", "at the clear of table 2, entry 1"},
+        {960 + 5 * 40 + 10, "\n\nErase......\nVerify....", "at the check of table 2, entry 2"},
+        {960 + 6 * 40 + 50, "\n\nErase......\nVerify.....", "after the last check"},
+    };
+    for (const auto& c : cases) {
+        VirtualSetup setup = device(2, 3);
+        setup.ports[0].strays = {{c.at_ms, 0x5A}};
+        EXPECT_EQ(run(run_brisko, setup), 1) << c.where;
+        EXPECT_EQ(virtual_output(),
+                  found_on(33) + c.marks + unasked(std::string("1 byte, last 5A, ") + c.where));
+    }
 }
 
 // Every check that gets no reply counts as not clear; sixteen in a row mean

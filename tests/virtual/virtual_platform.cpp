@@ -89,6 +89,9 @@ void schedule_noise(const VirtualPort& port) {
         at += kGapsMs[i % 5] * std::int64_t{1000};
         m.incoming.emplace(at, static_cast<std::uint8_t>(port.noise));
     }
+    for (const auto& [ms, byte] : port.strays) {
+        m.incoming.emplace(m.now_us + ms * std::int64_t{1000}, byte);
+    }
 }
 
 // Takes the first byte that has arrived by now, if any.
@@ -198,6 +201,10 @@ int SerialGate::Send(const char* buffer, int length) {
         if (port_->port.device && line_lost()) {
             step(">%02X!", byte);  // the system refuses it: the line is gone
             port_->lost = true;
+            break;
+        }
+        if (m.bytes_sent == port_->port.takes_bytes) {
+            step(">%02X-", byte);
             break;
         }
         step(">%02X", byte);
