@@ -249,7 +249,7 @@ void add_system_hints(const PortPaths& paths, const Survey& survey,
                              " may be suspended by the system in the middle of a run (USB "
                              "autosuspend), which then ends as \"line lost\": echo on | sudo "
                              "tee " +
-                             control + " (the README says how to keep it so).");
+                             control + " (docs/TROUBLESHOOTING.md says how to keep it so).");
         }
     }
     const std::vector<std::string> strays = stray_nodes(paths);
