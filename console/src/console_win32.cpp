@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <vector>
 
 #include "console/console.h"
 #include "console/process.h"
@@ -109,6 +110,26 @@ bool stdout_is_console() {
     // The NUL device is a character device too, but has no console mode.
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+void put_text(const char* text) {
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    const int wide_size = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (!GetConsoleMode(output, &mode) || wide_size <= 1) {
+        std::fputs(text, stdout);
+        return;
+    }
+    std::fflush(stdout);
+    std::vector<wchar_t> wide(static_cast<std::size_t>(wide_size));
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), wide_size);
+    const wchar_t* left = wide.data();
+    DWORD count = static_cast<DWORD>(wide_size - 1);
+    DWORD written = 0;
+    while (count > 0 && WriteConsoleW(output, left, count, &written, nullptr) && written > 0) {
+        left += written;
+        count -= written;
+    }
 }
 
 void wait_key() {

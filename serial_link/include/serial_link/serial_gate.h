@@ -57,6 +57,9 @@ struct OpenFailure {
     Kind kind = kNone;
     int error = 0;
     int pid = 0;
+    // kSettings on Windows: the call that refused them ("SetCommState",
+    // "SetCommTimeouts"); null otherwise.
+    const char* call = nullptr;
 };
 
 class SerialGate {
