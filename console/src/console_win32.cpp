@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
 #include <initializer_list>
 #include <vector>
 
@@ -89,7 +92,56 @@ void wait_for_key_press(HANDLE input) {
     }
 }
 
+// True when a process attached to this console, other than this one, is a
+// program that types the keys of a terminal into a hidden console.
+bool key_agent_attached() {
+    DWORD ids[64];
+    const DWORD count = GetConsoleProcessList(ids, 64);
+    for (DWORD i = 0; i < count && i < 64; ++i) {
+        if (ids[i] == GetCurrentProcessId()) {
+            continue;
+        }
+        const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ids[i]);
+        if (process == nullptr) {
+            continue;
+        }
+        wchar_t path[MAX_PATH];
+        DWORD length = MAX_PATH;
+        const bool named = QueryFullProcessImageNameW(process, 0, path, &length) != 0;
+        CloseHandle(process);
+        const wchar_t* name = named ? std::wcsrchr(path, L'\\') : nullptr;
+        name = name == nullptr ? path : name + 1;
+        if (named &&
+            (_wcsnicmp(name, L"winpty-agent", 12) == 0 || _wcsnicmp(name, L"ConEmuC", 7) == 0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+ConsoleFacts console_facts() {
+    ConsoleFacts facts;
+    const HWND window = GetConsoleWindow();
+    static char window_class[64];
+    window_class[0] = '\0';
+    facts.has_window = window != nullptr;
+    if (facts.has_window) {
+        facts.visible = IsWindowVisible(window) != 0;
+        GetClassNameA(window, window_class, sizeof window_class);
+    }
+    facts.window_class = window_class;
+    facts.terminal_session =
+        std::getenv("WT_SESSION") != nullptr || std::getenv("ConEmuPID") != nullptr;
+    facts.key_agent = facts.has_window && !facts.visible && key_agent_attached();
+    return facts;
+}
+
 }  // namespace
+
+bool console_reaches_keys(const ConsoleFacts& facts) {
+    return !facts.has_window || facts.visible || facts.terminal_session || facts.key_agent ||
+           std::strcmp(facts.window_class, "ConsoleWindowClass") != 0;
+}
 
 bool ends_key_wait(const INPUT_RECORD& record) {
     if (record.EventType != KEY_EVENT) {
@@ -148,7 +200,7 @@ void wait_key() {
         return;
     }
     DWORD saved_mode = 0;
-    if (!GetConsoleMode(input, &saved_mode)) {
+    if (!GetConsoleMode(input, &saved_mode) || !console_reaches_keys(console_facts())) {
         CloseHandle(input);
         return;
     }
