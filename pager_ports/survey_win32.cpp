@@ -99,6 +99,15 @@ void add_system_hints(const PortPaths& /*paths*/, const Survey& survey,
                              "Port Settings, Advanced, COM Port Number).");
         }
     }
+    for (const PortEntry& entry : survey.ports) {
+        if (entry.problem == in_use_text(ERROR_ACCESS_DENIED)) {
+            hints->push_back("COM" + std::to_string(entry.port) +
+                             " refused access: close the program that has it open (a terminal, "
+                             "an IDE's serial monitor, a phone or modem tool); if none has, "
+                             "unplug the adapter and plug it in again, since its driver may be "
+                             "in a bad state.");
+        }
+    }
     if (survey.ports.empty()) {
         hints->push_back(
             "No COM port at all: plug the adapter in and look in Device Manager under \"Ports "

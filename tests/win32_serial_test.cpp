@@ -252,6 +252,7 @@ TEST_F(ScriptedWindows, PagerPortsNamesPortsAsDeviceManagerDoes) {
         "COM6\t\\Device\\USBSER000\tP\u00e9riph\u00e9rique s\u00e9rie USB "
         "(COM6)\t2e8a:000a\t1\tno: in use "
         "by another program, or refused by its driver\t-\t-\n",
+        "- COM6 refused access: close the program that has it open",
         "- COM3 is an FTDI adapter whose latency timer holds each reply up to 16 ms",
     };
     std::size_t at = 0;
