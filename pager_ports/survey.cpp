@@ -222,6 +222,16 @@ std::string json_holders(const std::vector<PortHolder>& holders) {
     return out + "]";
 }
 
+// The terminal columns printable text takes: one per character, a name in
+// the user's language included.
+std::size_t columns_of(const std::string& text) {
+    std::size_t columns = 0;
+    for (const char byte : text) {
+        columns += (static_cast<unsigned char>(byte) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return columns;
+}
+
 // The USB vendor and product IDs as lsusb and Device Manager write them,
 // "0403:6001".
 std::string usb_id(const PortEntry& entry) {
@@ -337,7 +347,7 @@ std::string survey_text(const Survey& survey, bool columns, bool colour) {
     std::vector<std::size_t> widths(rows.front().size(), 0);
     for (const auto& row : rows) {
         for (std::size_t c = 0; c < row.size(); ++c) {
-            widths[c] = row[c].size() > widths[c] ? row[c].size() : widths[c];
+            widths[c] = columns_of(row[c]) > widths[c] ? columns_of(row[c]) : widths[c];
         }
     }
     std::string out;
@@ -353,7 +363,7 @@ std::string survey_text(const Survey& survey, bool columns, bool colour) {
             const bool last = c + 1 == rows[r].size();
             out += rows[r][c];
             if (!last) {
-                out += columns ? std::string(widths[c] - rows[r][c].size() + 2, ' ') : "\t";
+                out += columns ? std::string(widths[c] - columns_of(rows[r][c]) + 2, ' ') : "\t";
             }
         }
         out += *mark != '\0' ? "\033[0m\n" : "\n";

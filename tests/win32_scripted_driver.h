@@ -2,7 +2,8 @@
 // the SetupAPI device nodes, answering as a test says, put in win32_calls for
 // the length of a test (ScriptedWindows). Ports open as "\\.\COM<n>" unless
 // the script refuses them; each reads the bytes the test gave it and records
-// what was written to it.
+// what was written to it; the simulated device's engine may answer behind
+// one.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "serial_link/serial_link.h"
+#include "simulator/device_engine.h"
 #include "win32_calls.h"
 
 struct ScriptedPort {
@@ -30,9 +32,14 @@ struct ScriptedPort {
     // Writing.
     DWORD write_error = 0;  // WriteFile fails with it
     int write_limit = -1;   // WriteFile succeeds, writing at most this many bytes
-    // The adapter pulled: reads return nothing at once, ClearCommError still
-    // answers, GetCommModemStatus fails.
+    // The device behind the port, when there is one: it takes every byte
+    // written and its replies are read.
+    DeviceEngine* device = nullptr;
+    // The adapter pulled: reads return nothing at once, writes reach nobody,
+    // ClearCommError still answers, GetCommModemStatus fails. It happens by
+    // itself once the device has taken `unplug_after_bytes` bytes.
     bool unplugged = false;
+    int unplug_after_bytes = -1;
     int clear_error_failures = 0;  // the next ClearCommError calls that fail
 
     // What the port saw.
@@ -204,7 +211,16 @@ inline BOOL WINAPI write_file(HANDLE handle, LPCVOID buffer, DWORD length, LPDWO
     *written = port->write_limit >= 0 && static_cast<DWORD>(port->write_limit) < length
                    ? static_cast<DWORD>(port->write_limit)
                    : length;
-    port->wire.append(static_cast<const char*>(buffer), *written);
+    for (DWORD i = 0; i < *written && !port->unplugged; ++i) {
+        const char byte = static_cast<const char*>(buffer)[i];
+        port->wire += byte;
+        std::uint8_t reply = 0;
+        if (port->device != nullptr &&
+            engine_feed(port->device, static_cast<std::uint8_t>(byte), &reply)) {
+            port->input += static_cast<char>(reply);
+        }
+        port->unplugged = port->wire.size() == static_cast<std::size_t>(port->unplug_after_bytes);
+    }
     return TRUE;
 }
 

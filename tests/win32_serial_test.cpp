@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "brisko/run.h"
 #include "port_list.h"
 #include "port_list_win32.h"
 #include "serial_gate_win32.h"
@@ -210,6 +211,27 @@ TEST_F(ScriptedWindows, RefusedOpenLeavesThePortAsItWas) {
     }
     EXPECT_FALSE(port.open);
     EXPECT_EQ(std::memcmp(&port.state, &left, sizeof left), 0) << "the settings were not put back";
+}
+
+// An adapter pulled out in the middle of brisko's erase, whose driver still
+// answers ClearCommError: the run stops at the next command with the lost
+// line's message and status 1, before another dot and without a key prompt.
+TEST_F(ScriptedWindows, PulledMidClearStopsBrisko) {
+    DeviceEngine device;
+    engine_power_on(&device, DeviceKnobs{});
+    system_.serial_map = {{"\\Device\\Serial0", "COM5"}};
+    ScriptedPort& port = add_port(5);
+    port.device = &device;
+    port.unplug_after_bytes = 20 + 3 + 4 + 2;  // syncs, questions, a clear and F0 01 of the next
+    testing::internal::CaptureStdout();
+    const int status = run_brisko();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 1);
+    // The whole output ends there: no dot for the clear cut off, no key prompt.
+    const std::string end = "found on COM5 ok.\n\nErase.\nError: the line to the device was lost.";
+    EXPECT_EQ(out.substr(out.size() < end.size() ? 0 : out.size() - end.size()), end) << out;
+    EXPECT_EQ(port.wire.size(), 29u);
+    EXPECT_FALSE(port.open);
 }
 
 // The ports as Device Manager shows them, taken from the present device
