@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <map>
 #include <string>
 #include <vector>
@@ -69,323 +70,247 @@ struct ScriptedSystem {
 
 inline ScriptedSystem* scripted = nullptr;
 
-namespace scripted_calls {
+// The scripted calls, each named as the member of Win32Calls it stands for.
+// Handles: a port's is its number plus kPortBase, a device set's its class
+// (0 the Ports class, 1 the interface) plus kSetBase, a node's key its index
+// plus kKeyBase.
+struct ScriptedCalls {
+    static constexpr std::uintptr_t kPortBase = 0x10000;
+    static constexpr std::uintptr_t kSetBase = 0x20000;
+    static constexpr std::uintptr_t kKeyBase = 0x30000;
+    static HKEY serial_map_key() { return reinterpret_cast<HKEY>(0x40000); }
+    static inline DWORD read_wait_ms = 0;  // the read timeout last set
 
-// Handles: a port's is its number plus kPortBase, a device set's the class
-// plus kSetBase, a node's key its index plus kKeyBase.
-constexpr std::uintptr_t kPortBase = 0x10000;
-constexpr std::uintptr_t kSetBase = 0x20000;
-constexpr std::uintptr_t kKeyBase = 0x30000;
-const HKEY kSerialMapKey = reinterpret_cast<HKEY>(0x40000);
-
-inline ScriptedPort* port_of(HANDLE handle) {
-    const auto number = reinterpret_cast<std::uintptr_t>(handle) - kPortBase;
-    const auto found = scripted->ports.find(static_cast<int>(number));
-    return found == scripted->ports.end() || !found->second.open ? nullptr : &found->second;
-}
-
-inline BOOL fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
-inline HANDLE WINAPI create_file(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
-                                 HANDLE) {
-    const std::string path = name;
-    const std::string prefix = "\\\\.\\COM";
-    const auto found = path.rfind(prefix, 0) == 0
-                           ? scripted->ports.find(std::atoi(path.c_str() + prefix.size()))
-                           : scripted->ports.end();
-    if (found == scripted->ports.end() || found->second.open_error != 0) {
-        SetLastError(found == scripted->ports.end() ? ERROR_FILE_NOT_FOUND
-                                                    : found->second.open_error);
-        return INVALID_HANDLE_VALUE;
+    static ScriptedPort* port_of(HANDLE handle) {
+        const auto found = scripted->ports.find(
+            static_cast<int>(reinterpret_cast<std::uintptr_t>(handle) - kPortBase));
+        return found == scripted->ports.end() || !found->second.open ? nullptr : &found->second;
     }
-    found->second.open = true;
-    return reinterpret_cast<HANDLE>(kPortBase + static_cast<std::uintptr_t>(found->first));
-}
-
-inline BOOL WINAPI close_handle(HANDLE handle) {
-    ScriptedPort* port = port_of(handle);
-    if (port == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
+    static const ScriptedNode* node_of(HKEY key) {
+        const auto index = reinterpret_cast<std::uintptr_t>(key) - kKeyBase;
+        return index < scripted->nodes.size() ? &scripted->nodes[index] : nullptr;
     }
-    port->open = false;
-    return TRUE;
-}
-
-inline BOOL WINAPI get_comm_state(HANDLE handle, LPDCB state) {
-    ScriptedPort* port = port_of(handle);
-    if (port == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
+    static BOOL fail(DWORD error) {
+        SetLastError(error);
+        return FALSE;
     }
-    *state = port->state;
-    return TRUE;
-}
-
-inline BOOL WINAPI set_comm_state(HANDLE handle, LPDCB state) {
-    ScriptedPort* port = port_of(handle);
-    if (port == nullptr || port->set_state_error != 0) {
-        return fail(port == nullptr ? ERROR_INVALID_HANDLE : port->set_state_error);
+    static BOOL ok_if_open(HANDLE handle) {
+        return port_of(handle) != nullptr ? TRUE : fail(ERROR_INVALID_HANDLE);
     }
-    port->state = *state;
-    ++port->states_set;
-    return TRUE;
-}
 
-inline BOOL WINAPI comm_timeouts(HANDLE handle, LPCOMMTIMEOUTS) {
-    return port_of(handle) != nullptr ? TRUE : fail(ERROR_INVALID_HANDLE);
-}
-
-inline BOOL WINAPI setup_comm(HANDLE handle, DWORD, DWORD) {
-    return port_of(handle) != nullptr ? TRUE : fail(ERROR_INVALID_HANDLE);
-}
-
-inline BOOL WINAPI purge_comm(HANDLE handle, DWORD) {
-    return port_of(handle) != nullptr ? TRUE : fail(ERROR_INVALID_HANDLE);
-}
-
-inline BOOL WINAPI clear_comm_error(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
-    ScriptedPort* port = port_of(handle);
-    if (port == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
-    }
-    if (port->clear_error_failures > 0) {
-        --port->clear_error_failures;
-        return fail(ERROR_GEN_FAILURE);
-    }
-    *errors = 0;
-    *status = COMSTAT{};
-    return TRUE;
-}
-
-inline BOOL WINAPI get_comm_modem_status(HANDLE handle, LPDWORD modem_status) {
-    ScriptedPort* port = port_of(handle);
-    if (port == nullptr || port->unplugged) {
-        return fail(port == nullptr ? ERROR_INVALID_HANDLE : ERROR_BAD_COMMAND);
-    }
-    *modem_status = MS_CTS_ON | MS_DSR_ON;
-    return TRUE;
-}
-
-// The read timeout last set, for a driver that honours it.
-inline DWORD read_wait_ms = 0;
-
-inline BOOL WINAPI set_comm_timeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
-    if (port_of(handle) == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
-    }
-    read_wait_ms = timeouts->ReadTotalTimeoutConstant;
-    return TRUE;
-}
-
-inline BOOL WINAPI read_file(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD got,
-                             LPOVERLAPPED) {
-    ScriptedPort* port = port_of(handle);
-    if (port == nullptr) {
-        return fail(ERROR_INVALID_HANDLE);
-    }
-    ++port->reads;
-    *got = 0;
-    const bool waiting = !port->input.empty() && steady_us() >= port->input_from_us;
-    if (port->unplugged || (!waiting && (port->read_returns_at_once || read_wait_ms == 0))) {
-        return TRUE;
-    }
-    if (!waiting) {
-        Sleep(read_wait_ms);  // the byte due meanwhile is left for the next read
-        return TRUE;
-    }
-    *got = length < port->input.size() ? length : static_cast<DWORD>(port->input.size());
-    port->input.copy(static_cast<char*>(buffer), *got);
-    port->input.erase(0, *got);
-    return TRUE;
-}
-
-inline BOOL WINAPI write_file(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written,
-                              LPOVERLAPPED) {
-    ScriptedPort* port = port_of(handle);
-    *written = 0;
-    if (port == nullptr || port->write_error != 0) {
-        return fail(port == nullptr ? ERROR_INVALID_HANDLE : port->write_error);
-    }
-    *written = port->write_limit >= 0 && static_cast<DWORD>(port->write_limit) < length
-                   ? static_cast<DWORD>(port->write_limit)
-                   : length;
-    for (DWORD i = 0; i < *written && !port->unplugged; ++i) {
-        const char byte = static_cast<const char*>(buffer)[i];
-        port->wire += byte;
-        std::uint8_t reply = 0;
-        if (port->device != nullptr &&
-            engine_feed(port->device, static_cast<std::uint8_t>(byte), &reply)) {
-            port->input += static_cast<char>(reply);
+    static HANDLE WINAPI CreateFileA(LPCSTR name, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                     HANDLE) {
+        const auto found = std::strncmp(name, "\\\\.\\COM", 7) == 0
+                               ? scripted->ports.find(std::atoi(name + 7))
+                               : scripted->ports.end();
+        const DWORD error =
+            found == scripted->ports.end() ? ERROR_FILE_NOT_FOUND : found->second.open_error;
+        if (error != 0) {
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
         }
-        port->unplugged = port->wire.size() == static_cast<std::size_t>(port->unplug_after_bytes);
+        found->second.open = true;
+        return reinterpret_cast<HANDLE>(kPortBase + static_cast<std::uintptr_t>(found->first));
     }
-    return TRUE;
-}
-
-inline LSTATUS WINAPI reg_open_key(HKEY, LPCSTR sub_key, DWORD, REGSAM, PHKEY opened) {
-    if (std::string(sub_key) != "HARDWARE\\DEVICEMAP\\SERIALCOMM") {
-        return ERROR_FILE_NOT_FOUND;
+    static BOOL WINAPI CloseHandle(HANDLE handle) {
+        ScriptedPort* port = port_of(handle);
+        return port != nullptr ? !(port->open = false) : fail(ERROR_INVALID_HANDLE);
     }
-    *opened = kSerialMapKey;
-    return ERROR_SUCCESS;
-}
-
-inline LSTATUS WINAPI reg_enum_value(HKEY key, DWORD index, LPSTR name, LPDWORD name_length,
-                                     LPDWORD, LPDWORD type, LPBYTE data, LPDWORD data_size) {
-    if (key != kSerialMapKey || index >= scripted->serial_map.size()) {
-        return ERROR_NO_MORE_ITEMS;
+    static BOOL WINAPI GetCommState(HANDLE handle, LPDCB state) {
+        ScriptedPort* port = port_of(handle);
+        return port != nullptr ? (*state = port->state, TRUE) : fail(ERROR_INVALID_HANDLE);
     }
-    const auto& [device, port] = scripted->serial_map[index];
-    *name_length = static_cast<DWORD>(device.copy(name, *name_length - 1));
-    name[*name_length] = '\0';
-    *type = REG_SZ;
-    *data_size = static_cast<DWORD>(port.copy(reinterpret_cast<char*>(data), *data_size));
-    return ERROR_SUCCESS;
-}
-
-inline const ScriptedNode* node_of(HKEY key) {
-    const auto index = reinterpret_cast<std::uintptr_t>(key) - kKeyBase;
-    return index < scripted->nodes.size() ? &scripted->nodes[index] : nullptr;
-}
-
-inline LSTATUS WINAPI reg_query_value(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type, LPBYTE data,
-                                      LPDWORD data_size) {
-    const ScriptedNode* node = node_of(key);
-    if (node == nullptr) {
-        return ERROR_INVALID_HANDLE;
+    static BOOL WINAPI SetCommState(HANDLE handle, LPDCB state) {
+        ScriptedPort* port = port_of(handle);
+        if (port == nullptr || port->set_state_error != 0) {
+            return fail(port == nullptr ? ERROR_INVALID_HANDLE : port->set_state_error);
+        }
+        port->state = *state;
+        ++port->states_set;
+        return TRUE;
     }
-    if (std::wstring(name) == L"PortName" && !node->port_name.empty()) {
-        const DWORD size = static_cast<DWORD>((node->port_name.size() + 1) * sizeof(wchar_t));
+    static BOOL WINAPI GetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS) { return ok_if_open(handle); }
+    static BOOL WINAPI SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
+        read_wait_ms = timeouts->ReadTotalTimeoutConstant;
+        return ok_if_open(handle);
+    }
+    static BOOL WINAPI SetupComm(HANDLE handle, DWORD, DWORD) { return ok_if_open(handle); }
+    static BOOL WINAPI PurgeComm(HANDLE handle, DWORD) { return ok_if_open(handle); }
+    static BOOL WINAPI ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
+        ScriptedPort* port = port_of(handle);
+        if (port == nullptr || port->clear_error_failures > 0) {
+            return fail(port == nullptr ? ERROR_INVALID_HANDLE
+                                        : (--port->clear_error_failures, ERROR_GEN_FAILURE));
+        }
+        *errors = 0;
+        *status = COMSTAT{};
+        return TRUE;
+    }
+    static BOOL WINAPI GetCommModemStatus(HANDLE handle, LPDWORD modem_status) {
+        ScriptedPort* port = port_of(handle);
+        if (port == nullptr || port->unplugged) {
+            return fail(port == nullptr ? ERROR_INVALID_HANDLE : ERROR_BAD_COMMAND);
+        }
+        *modem_status = MS_CTS_ON | MS_DSR_ON;
+        return TRUE;
+    }
+    static BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD got,
+                                LPOVERLAPPED) {
+        ScriptedPort* port = port_of(handle);
+        if (port == nullptr) {
+            return fail(ERROR_INVALID_HANDLE);
+        }
+        ++port->reads;
+        *got = 0;
+        const bool waiting = !port->input.empty() && steady_us() >= port->input_from_us;
+        if (!waiting && !port->unplugged && !port->read_returns_at_once) {
+            Sleep(read_wait_ms);  // a byte due meanwhile is left for the next read
+        }
+        if (waiting && !port->unplugged) {
+            *got = static_cast<DWORD>(port->input.copy(static_cast<char*>(buffer), length));
+            port->input.erase(0, *got);
+        }
+        return TRUE;
+    }
+    static BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written,
+                                 LPOVERLAPPED) {
+        ScriptedPort* port = port_of(handle);
+        *written = 0;
+        if (port == nullptr || port->write_error != 0) {
+            return fail(port == nullptr ? ERROR_INVALID_HANDLE : port->write_error);
+        }
+        *written = port->write_limit >= 0 && static_cast<DWORD>(port->write_limit) < length
+                       ? static_cast<DWORD>(port->write_limit)
+                       : length;
+        for (DWORD i = 0; i < *written && !port->unplugged; ++i) {
+            const auto byte = static_cast<const std::uint8_t*>(buffer)[i];
+            port->wire += static_cast<char>(byte);
+            std::uint8_t reply = 0;
+            if (port->device != nullptr && engine_feed(port->device, byte, &reply)) {
+                port->input += static_cast<char>(reply);
+            }
+            port->unplugged =
+                port->wire.size() == static_cast<std::size_t>(port->unplug_after_bytes);
+        }
+        return TRUE;
+    }
+
+    static LSTATUS WINAPI RegOpenKeyExA(HKEY, LPCSTR sub_key, DWORD, REGSAM, PHKEY opened) {
+        if (std::strcmp(sub_key, "HARDWARE\\DEVICEMAP\\SERIALCOMM") != 0) {
+            return ERROR_FILE_NOT_FOUND;
+        }
+        *opened = serial_map_key();
+        return ERROR_SUCCESS;
+    }
+    static LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD name_length,
+                                        LPDWORD, LPDWORD type, LPBYTE data, LPDWORD data_size) {
+        if (key != serial_map_key() || index >= scripted->serial_map.size()) {
+            return ERROR_NO_MORE_ITEMS;
+        }
+        const auto& [device, port] = scripted->serial_map[index];
+        *name_length = static_cast<DWORD>(device.copy(name, *name_length - 1));
+        name[*name_length] = '\0';
+        *type = REG_SZ;
+        *data_size = static_cast<DWORD>(port.copy(reinterpret_cast<char*>(data), *data_size));
+        return ERROR_SUCCESS;
+    }
+    static LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD, LPDWORD type,
+                                           LPBYTE data, LPDWORD data_size) {
+        const ScriptedNode* node = node_of(key);
+        const DWORD ms = node == nullptr ? 0 : static_cast<DWORD>(node->latency_ms);
+        const bool port_name = node != nullptr && std::wcscmp(name, L"PortName") == 0;
+        const bool latency =
+            node != nullptr && std::wcscmp(name, L"LatencyTimer") == 0 && node->latency_ms >= 0;
+        const DWORD size = port_name ? static_cast<DWORD>((node->port_name.size() + 1) * 2) : 4;
+        if (!port_name && !latency) {
+            return node == nullptr ? ERROR_INVALID_HANDLE : ERROR_FILE_NOT_FOUND;
+        }
         if (size > *data_size) {
             return ERROR_MORE_DATA;
         }
-        std::memcpy(data, node->port_name.c_str(), size);
-        *type = REG_SZ;
+        std::memcpy(data, port_name ? static_cast<const void*>(node->port_name.c_str()) : &ms,
+                    size);
+        *type = port_name ? REG_SZ : REG_DWORD;
         *data_size = size;
         return ERROR_SUCCESS;
     }
-    if (std::wstring(name) == L"LatencyTimer" && node->latency_ms >= 0) {
-        const DWORD ms = static_cast<DWORD>(node->latency_ms);
-        std::memcpy(data, &ms, sizeof ms);
-        *type = REG_DWORD;
-        *data_size = sizeof ms;
-        return ERROR_SUCCESS;
+    static LSTATUS WINAPI RegCloseKey(HKEY key) {
+        return key == serial_map_key() || node_of(key) != nullptr ? ERROR_SUCCESS
+                                                                  : ERROR_INVALID_HANDLE;
     }
-    return ERROR_FILE_NOT_FOUND;
-}
-
-inline LSTATUS WINAPI reg_close_key(HKEY key) {
-    return key == kSerialMapKey || node_of(key) != nullptr ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-}
-
-inline DWORD WINAPI query_dos_device(LPCSTR name, LPSTR target, DWORD size) {
-    std::string answer;
-    if (name == nullptr) {
+    static DWORD WINAPI QueryDosDeviceA(LPCSTR name, LPSTR target, DWORD size) {
+        std::string answer;
         for (const std::string& dos_name : scripted->dos_names) {
             answer += dos_name + '\0';
         }
-    }
-    answer += '\0';
-    if (name != nullptr || answer.size() > size) {
-        SetLastError(name != nullptr ? ERROR_FILE_NOT_FOUND : ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    answer.copy(target, answer.size());
-    return static_cast<DWORD>(answer.size());
-}
-
-// Which nodes a device set holds: set 0 the Ports class, set 1 the
-// interface; present ones only with DIGCF_PRESENT.
-inline bool in_set(HDEVINFO set, const ScriptedNode& node) {
-    const auto which = reinterpret_cast<std::uintptr_t>(set) - kSetBase;
-    return node.present && (which == 1 || !node.interface_only);
-}
-
-inline HDEVINFO WINAPI get_class_devs(const GUID* guid, PCWSTR, HWND, DWORD flags) {
-    const bool ports = IsEqualGUID(*guid, kPortsClass);
-    const bool com_interface = IsEqualGUID(*guid, kComPortInterface);
-    EXPECT_TRUE(flags & DIGCF_PRESENT) << "devices plugged in earlier are asked for too";
-    if ((!ports && !com_interface) || (com_interface && !(flags & DIGCF_DEVICEINTERFACE))) {
-        return INVALID_HANDLE_VALUE;
-    }
-    return reinterpret_cast<HDEVINFO>(kSetBase + (com_interface ? 1 : 0));
-}
-
-inline BOOL WINAPI enum_device_info(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA device) {
-    for (std::size_t i = 0; i < scripted->nodes.size(); ++i) {
-        if (in_set(set, scripted->nodes[i]) && index-- == 0) {
-            device->DevInst = static_cast<DWORD>(i);
-            return TRUE;
+        answer += '\0';
+        if (name != nullptr || answer.size() > size) {
+            SetLastError(name != nullptr ? ERROR_FILE_NOT_FOUND : ERROR_INSUFFICIENT_BUFFER);
+            return 0;
         }
+        return static_cast<DWORD>(answer.copy(target, size));
     }
-    return fail(ERROR_NO_MORE_ITEMS);
-}
 
-inline BOOL WINAPI get_device_property(HDEVINFO, PSP_DEVINFO_DATA device, DWORD property,
-                                       PDWORD type, PBYTE buffer, DWORD size, PDWORD needed) {
-    const ScriptedNode& node = scripted->nodes.at(device->DevInst);
-    const std::wstring& text = property == SPDRP_FRIENDLYNAME ? node.friendly_name
-                               : property == SPDRP_HARDWAREID ? node.hardware_id
-                                                              : std::wstring();
-    const DWORD bytes = static_cast<DWORD>((text.size() + 2) * sizeof(wchar_t));
-    if (needed != nullptr) {
-        *needed = bytes;
+    static HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* guid, PCWSTR, HWND, DWORD flags) {
+        const bool com_interface = IsEqualGUID(*guid, kComPortInterface);
+        EXPECT_TRUE(flags & DIGCF_PRESENT) << "devices plugged in earlier are asked for too";
+        if (!IsEqualGUID(*guid, kPortsClass) && !(com_interface && flags & DIGCF_DEVICEINTERFACE)) {
+            return INVALID_HANDLE_VALUE;
+        }
+        return reinterpret_cast<HDEVINFO>(kSetBase + (com_interface ? 1 : 0));
     }
-    if (text.empty() || bytes > size) {
-        return fail(text.empty() ? ERROR_INVALID_DATA : ERROR_INSUFFICIENT_BUFFER);
+    static BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA device) {
+        const bool com_interface = reinterpret_cast<std::uintptr_t>(set) - kSetBase == 1;
+        for (std::size_t i = 0; i < scripted->nodes.size(); ++i) {
+            const ScriptedNode& node = scripted->nodes[i];
+            if (node.present && (com_interface || !node.interface_only) && index-- == 0) {
+                device->DevInst = static_cast<DWORD>(i);
+                return TRUE;
+            }
+        }
+        return fail(ERROR_NO_MORE_ITEMS);
     }
-    std::memset(buffer, 0, bytes);
-    std::memcpy(buffer, text.c_str(), text.size() * sizeof(wchar_t));
-    *type = property == SPDRP_HARDWAREID ? REG_MULTI_SZ : REG_SZ;
-    return TRUE;
-}
-
-inline HKEY WINAPI open_dev_reg_key(HDEVINFO, PSP_DEVINFO_DATA device, DWORD, DWORD, DWORD key_type,
-                                    REGSAM) {
-    EXPECT_EQ(key_type, static_cast<DWORD>(DIREG_DEV)) << "not the device's own key";
-    return reinterpret_cast<HKEY>(kKeyBase + device->DevInst);
-}
-
-inline BOOL WINAPI destroy_device_list(HDEVINFO) {
-    return TRUE;
-}
-
-}  // namespace scripted_calls
+    static BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO, PSP_DEVINFO_DATA device,
+                                                         DWORD property, PDWORD type, PBYTE buffer,
+                                                         DWORD size, PDWORD) {
+        const ScriptedNode& node = scripted->nodes.at(device->DevInst);
+        const std::wstring& text =
+            property == SPDRP_HARDWAREID ? node.hardware_id : node.friendly_name;
+        const DWORD bytes = static_cast<DWORD>((text.size() + 2) * sizeof(wchar_t));
+        if (text.empty() || bytes > size) {
+            return fail(text.empty() ? ERROR_INVALID_DATA : ERROR_INSUFFICIENT_BUFFER);
+        }
+        std::memset(buffer, 0, bytes);  // a list of one string, ended by an empty one
+        std::memcpy(buffer, text.c_str(), text.size() * sizeof(wchar_t));
+        *type = property == SPDRP_HARDWAREID ? REG_MULTI_SZ : REG_SZ;
+        return TRUE;
+    }
+    static HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO, PSP_DEVINFO_DATA device, DWORD, DWORD,
+                                            DWORD key_type, REGSAM) {
+        EXPECT_EQ(key_type, static_cast<DWORD>(DIREG_DEV)) << "not the device's own key";
+        return reinterpret_cast<HKEY>(kKeyBase + device->DevInst);
+    }
+    static BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO) { return TRUE; }
+};
 
 // Puts the scripted system in win32_calls for the length of a test, and the
 // real one back after it.
 class ScriptedWindows : public ::testing::Test {
   protected:
     void SetUp() override {
-        namespace s = scripted_calls;
+        using S = ScriptedCalls;
         scripted = &system_;
-        s::read_wait_ms = 0;
+        S::read_wait_ms = 0;
+        // clang-format off
         win32_calls = Win32Calls{
-            .CreateFileA = s::create_file,
-            .CloseHandle = s::close_handle,
-            .GetCommState = s::get_comm_state,
-            .SetCommState = s::set_comm_state,
-            .GetCommTimeouts = s::comm_timeouts,
-            .SetCommTimeouts = s::set_comm_timeouts,
-            .SetupComm = s::setup_comm,
-            .PurgeComm = s::purge_comm,
-            .ClearCommError = s::clear_comm_error,
-            .GetCommModemStatus = s::get_comm_modem_status,
-            .ReadFile = s::read_file,
-            .WriteFile = s::write_file,
-            .RegOpenKeyExA = s::reg_open_key,
-            .RegEnumValueA = s::reg_enum_value,
-            .RegQueryValueExW = s::reg_query_value,
-            .RegCloseKey = s::reg_close_key,
-            .QueryDosDeviceA = s::query_dos_device,
-            .SetupDiGetClassDevsW = s::get_class_devs,
-            .SetupDiEnumDeviceInfo = s::enum_device_info,
-            .SetupDiGetDeviceRegistryPropertyW = s::get_device_property,
-            .SetupDiOpenDevRegKey = s::open_dev_reg_key,
-            .SetupDiDestroyDeviceInfoList = s::destroy_device_list,
-        };
+            S::CreateFileA, S::CloseHandle, S::GetCommState, S::SetCommState,
+            S::GetCommTimeouts, S::SetCommTimeouts, S::SetupComm, S::PurgeComm,
+            S::ClearCommError, S::GetCommModemStatus, S::ReadFile, S::WriteFile,
+            S::RegOpenKeyExA, S::RegEnumValueA, S::RegQueryValueExW, S::RegCloseKey,
+            S::QueryDosDeviceA, S::SetupDiGetClassDevsW, S::SetupDiEnumDeviceInfo,
+            S::SetupDiGetDeviceRegistryPropertyW, S::SetupDiOpenDevRegKey,
+            S::SetupDiDestroyDeviceInfoList};
+        // clang-format on
     }
     void TearDown() override {
         win32_calls = kSystemCalls;
