@@ -132,7 +132,10 @@ ConsoleFacts console_facts() {
     facts.window_class = window_class;
     facts.terminal_session =
         std::getenv("WT_SESSION") != nullptr || std::getenv("ConEmuPID") != nullptr;
-    facts.key_agent = facts.has_window && !facts.visible && key_agent_attached();
+    // Looking through the attached processes costs a round trip each: only
+    // for the one console that may need it.
+    facts.key_agent = facts.has_window && !facts.visible && !facts.terminal_session &&
+                      std::strcmp(window_class, "ConsoleWindowClass") == 0 && key_agent_attached();
     return facts;
 }
 
@@ -189,39 +192,42 @@ void wait_key() {
     if (interrupt_requested()) {
         return;
     }
-    say("\nPress any key ...");
-    std::fflush(stdout);
-
     // The console's own input, whatever standard input has been redirected to.
     const HANDLE input =
         CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, 0, nullptr);
-    if (input == INVALID_HANDLE_VALUE) {
-        return;
-    }
     DWORD saved_mode = 0;
-    if (!GetConsoleMode(input, &saved_mode) || !console_reaches_keys(console_facts())) {
-        CloseHandle(input);
+    const bool waits = input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &saved_mode) &&
+                       console_reaches_keys(console_facts());
+    if (waits) {
+        // Raw for the wait, and before the prompt shows, so that a Ctrl+C
+        // typed the moment it does is a key: no echo, no line editing, and
+        // Ctrl+C arrives as a key instead of ending the process. Keys come as
+        // key events, not as the escape sequences another program may have
+        // asked for: an arrow would otherwise end the wait with its ESC and
+        // leave "[A" for the shell. Changing the mode keeps the events that
+        // are already queued, so a key pressed earlier ends the wait at once.
+        SetConsoleMode(
+            input, saved_mode &
+                       ~static_cast<DWORD>(ENABLE_ECHO_INPUT | ENABLE_LINE_INPUT |
+                                           ENABLE_PROCESSED_INPUT | ENABLE_VIRTUAL_TERMINAL_INPUT));
+        // The event lives as long as the process, so a handler still running
+        // after the wait never touches a closed handle.
+        if (key_break_event == nullptr) {
+            key_break_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        }
+        if (key_break_event != nullptr) {
+            ResetEvent(key_break_event);
+            SetConsoleCtrlHandler(break_ends_key_wait, TRUE);
+        }
+    }
+    say("\nPress any key ...");
+    std::fflush(stdout);
+    if (!waits) {
+        if (input != INVALID_HANDLE_VALUE) {
+            CloseHandle(input);
+        }
         return;
-    }
-    // Raw for the wait: no echo, no line editing, and Ctrl+C arrives as a key
-    // instead of ending the process. Keys come as key events, not as the
-    // escape sequences another program may have asked for: an arrow would
-    // otherwise end the wait with its ESC and leave "[A" for the shell.
-    // Changing the mode keeps the events that are already queued, so a key
-    // pressed earlier ends the wait at once.
-    SetConsoleMode(input, saved_mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT | ENABLE_LINE_INPUT |
-                                                           ENABLE_PROCESSED_INPUT |
-                                                           ENABLE_VIRTUAL_TERMINAL_INPUT));
-
-    // The event lives as long as the process, so a handler still running
-    // after the wait never touches a closed handle.
-    if (key_break_event == nullptr) {
-        key_break_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    }
-    if (key_break_event != nullptr) {
-        ResetEvent(key_break_event);
-        SetConsoleCtrlHandler(break_ends_key_wait, TRUE);
     }
 
     wait_for_key_press(input);
