@@ -126,7 +126,7 @@ cross_build() {
   local exe extra
   for exe in "$root"/build-win/{vantel/vantel,brisko/brisko,pager_ports/pager-ports}.exe; do
     extra=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ { print $3 }' |
-      grep -viE '^(kernel32|advapi32|msvcrt|user32|winmm|ws2_32|api-ms-win-.*)\.dll$' || true)
+      grep -viE '^(kernel32|advapi32|msvcrt|user32|winmm|ws2_32|setupapi|api-ms-win-.*)\.dll$' || true)
     [ -z "$extra" ] || fail "$(basename "$exe") needs DLLs that Windows lacks: $extra"
   done
 }

@@ -75,6 +75,6 @@ int main(int argc, char* argv[]) {
     const bool colour = terminal && std::getenv("NO_COLOR") == nullptr;
     const std::string report =
         options.json ? survey_json(survey) : survey_text(survey, terminal, colour);
-    std::fputs(report.c_str(), stdout);
+    put_text(report.c_str());
     return any_usable(survey) ? 0 : 1;
 }

@@ -37,9 +37,8 @@ void explain_failure(const OpenFailure& failure, PortEntry* entry) {
             entry->problem = in_use;
             break;
         case OpenFailure::kSystem:
-            if (error_means_in_use(failure.error)) {
-                entry->problem = in_use;
-            } else {
+            entry->problem = in_use_text(failure.error);
+            if (entry->problem.empty()) {
                 entry->permission_denied = error_means_permission(failure.error);
                 entry->problem = system_error_text(failure.error);
             }
@@ -49,6 +48,10 @@ void explain_failure(const OpenFailure& failure, PortEntry* entry) {
             break;
         case OpenFailure::kSettings:
             entry->problem = "would not take 9600 baud 8N1";
+            if (failure.call != nullptr) {
+                entry->problem += std::string(" (") + failure.call + ": " +
+                                  system_error_text(failure.error) + ")";
+            }
             break;
         case OpenFailure::kNoSuchPort:
         case OpenFailure::kNone:
@@ -220,6 +223,25 @@ std::string json_holders(const std::vector<PortHolder>& holders) {
     return out + "]";
 }
 
+// The terminal columns printable text takes: one per character, a name in
+// the user's language included.
+std::size_t columns_of(const std::string& text) {
+    std::size_t columns = 0;
+    for (const char byte : text) {
+        columns += (static_cast<unsigned char>(byte) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return columns;
+}
+
+// The USB vendor and product IDs as lsusb and Device Manager write them,
+// "0403:6001".
+std::string usb_id(const PortEntry& entry) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04x:%04x", entry.vid & 0xFFFF,
+                  entry.pid < 0 ? 0 : entry.pid & 0xFFFF);
+    return text;
+}
+
 std::string json_text_or_null(const std::string& text) {
     return text.empty() ? "null" : json_string(text);
 }
@@ -288,8 +310,13 @@ std::string survey_text(const Survey& survey, bool columns, bool colour) {
     std::vector<std::vector<std::string>> rows;
     rows.push_back({"PORT", "DEVICE", "STATE", "OPEN", "HELD BY"});
     bool any_latency = false;
+    bool any_name = false;
     for (const PortEntry& entry : survey.ports) {
         any_latency = any_latency || entry.latency_ms >= 0;
+        any_name = any_name || !entry.name.empty() || entry.vid >= 0;
+    }
+    if (any_name) {
+        rows.front().insert(rows.front().begin() + 2, {"NAME", "USB ID"});
     }
     if (any_latency) {
         rows.front().push_back("LATENCY");
@@ -301,6 +328,11 @@ std::string survey_text(const Survey& survey, bool columns, bool colour) {
         rows.push_back({"COM" + std::to_string(entry.port), printable(entry.device),
                         printable(state_text(entry)), printable(open_text(entry)),
                         printable(held_text(entry))});
+        if (any_name) {
+            rows.back().insert(rows.back().begin() + 2,
+                               {entry.name.empty() ? "-" : printable(entry.name),
+                                entry.vid >= 0 ? usb_id(entry) : "-"});
+        }
         if (any_latency) {
             rows.back().push_back(entry.latency_ms >= 0 ? std::to_string(entry.latency_ms) + " ms"
                                                         : "-");
@@ -315,7 +347,7 @@ std::string survey_text(const Survey& survey, bool columns, bool colour) {
     std::vector<std::size_t> widths(rows.front().size(), 0);
     for (const auto& row : rows) {
         for (std::size_t c = 0; c < row.size(); ++c) {
-            widths[c] = row[c].size() > widths[c] ? row[c].size() : widths[c];
+            widths[c] = columns_of(row[c]) > widths[c] ? columns_of(row[c]) : widths[c];
         }
     }
     std::string out;
@@ -331,7 +363,7 @@ std::string survey_text(const Survey& survey, bool columns, bool colour) {
             const bool last = c + 1 == rows[r].size();
             out += rows[r][c];
             if (!last) {
-                out += columns ? std::string(widths[c] - rows[r][c].size() + 2, ' ') : "\t";
+                out += columns ? std::string(widths[c] - columns_of(rows[r][c]) + 2, ' ') : "\t";
             }
         }
         out += *mark != '\0' ? "\033[0m\n" : "\n";
@@ -372,6 +404,8 @@ std::string survey_json(const Survey& survey) {
                ", \"echoes\": " + json_number_or_null(e.echoes, e.echoes >= 0) +
                ", \"noisy\": " + (e.noisy ? "true" : "false") +
                ", \"line_lost\": " + (e.line_lost ? "true" : "false") +
+               ", \"name\": " + json_text_or_null(e.name) +
+               ", \"usb_id\": " + (e.vid >= 0 ? json_string(usb_id(e)) : "null") +
                ", \"latency_ms\": " + json_number_or_null(e.latency_ms, e.latency_ms >= 0) + "}";
     }
     out += survey.ports.empty() ? "],\n" : "\n  ],\n";

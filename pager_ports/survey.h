@@ -10,9 +10,12 @@
 
 // One port of the port list, in the order discovery tries them.
 struct PortEntry {
-    int port = 0;            // the COM number
-    int state = 0;           // the port list's state byte; only 1 is tried
-    std::string device;      // Linux: the device path; Windows: the SERIALCOMM device name
+    int port = 0;        // the COM number
+    int state = 0;       // the port list's state byte; only 1 is tried
+    std::string device;  // Linux: the device path; Windows: the SERIALCOMM device name
+    std::string name;    // Windows: the name Device Manager shows, "" when unknown
+    int vid = -1;        // Windows: the USB vendor and product IDs, -1 when unknown
+    int pid = -1;
     std::string state_note;  // why the state is not 1 ("no UART", "Bluetooth"), else ""
     bool tried = false;      // an open was tried (state 1)
     bool usable = false;     // it opened
@@ -82,8 +85,9 @@ void find_holders(PortEntry* entry);
 // The system's text for error code `error` (errno, or GetLastError()).
 std::string system_error_text(int error);
 
-// True when `error` (as above) says that another program has the port open.
-bool error_means_in_use(int error);
+// What `error` (as above) says when it means that another program has the
+// port open ("in use by another program"), else "".
+std::string in_use_text(int error);
 
 // True when `error` (as above) is a refused permission.
 bool error_means_permission(int error);

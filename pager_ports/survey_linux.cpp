@@ -203,8 +203,8 @@ std::string system_error_text(int error) {
     return std::strerror(error);
 }
 
-bool error_means_in_use(int error) {
-    return error == EBUSY;
+std::string in_use_text(int error) {
+    return error == EBUSY ? "in use by another program" : "";
 }
 
 bool error_means_permission(int error) {

@@ -1,5 +1,6 @@
 // What Windows can tell about a COM port without opening it: its device
-// name in the serial-port map (SERIALCOMM) or its DOS device's target.
+// name in the serial-port map (SERIALCOMM) or its DOS device's target, and
+// its device node's name, USB IDs and FTDI latency timer.
 #include <windows.h>
 
 #include <string>
@@ -10,73 +11,30 @@
 
 namespace {
 
-// What the DOS device `com` leads to ("\Device\Serial0"), or "".
-std::string dos_device_target(const std::string& com) {
-    char target[1024];
-    const DWORD length = QueryDosDeviceA(com.c_str(), target, sizeof target);
-    return length > 0 ? std::string(target) : std::string();
-}
-
-// Where FTDI's driver keeps its devices: one key per adapter, one subkey per
-// instance, each with its "Device Parameters".
-const char kFtdiBus[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
-
-std::vector<std::string> subkeys(const std::string& path) {
-    std::vector<std::string> names;
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return names;
-    }
-    char name[256];
-    DWORD length = sizeof name;
-    for (DWORD i = 0;
-         RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-         ++i, length = sizeof name) {
-        names.emplace_back(name, length);
-    }
-    RegCloseKey(key);
-    return names;
-}
-
 // The COM numbers above this cannot be held by the port list.
 constexpr int kLastListedPort = 255;
 
 }  // namespace
 
 int latency_timer_ms(const PortPaths& /*paths*/, const PortEntry& entry) {
-    const std::string com = "COM" + std::to_string(entry.port);
-    for (const std::string& device : subkeys(kFtdiBus)) {
-        for (const std::string& instance : subkeys(std::string(kFtdiBus) + "\\" + device)) {
-            const std::string params =
-                std::string(kFtdiBus) + "\\" + device + "\\" + instance + "\\Device Parameters";
-            char port_name[32];
-            DWORD size = sizeof port_name;
-            if (RegGetValueA(HKEY_LOCAL_MACHINE, params.c_str(), "PortName", RRF_RT_REG_SZ, nullptr,
-                             port_name, &size) != ERROR_SUCCESS ||
-                com != port_name) {
-                continue;
-            }
-            DWORD ms = 0;
-            size = sizeof ms;
-            const bool read = RegGetValueA(HKEY_LOCAL_MACHINE, params.c_str(), "LatencyTimer",
-                                           RRF_RT_REG_DWORD, nullptr, &ms, &size) == ERROR_SUCCESS;
-            return read && ms <= 255 ? static_cast<int>(ms) : -1;
-        }
-    }
-    return -1;
+    ComPortDevice device;
+    return com_port_device(entry.port, &device) ? device.latency_ms : -1;
 }
 
 void describe_port(const PortPaths& /*paths*/, PortEntry* entry) {
-    const std::string com = "COM" + std::to_string(entry->port);
     entry->device = serial_map_device(entry->port);
-    if (entry->device.empty()) {
-        entry->device = dos_device_target(com);
+    ComPortDevice node;
+    if (com_port_device(entry->port, &node)) {
+        entry->name = node.name;
+        entry->vid = node.vid;
+        entry->pid = node.pid;
     }
     if (entry->port > kLastListedPort) {
         entry->state_note = "above COM255";
+    } else if (entry->state == kStateBluetooth) {
+        entry->state_note = "Bluetooth";
     } else if (entry->state != PortInfo::kStateProbe) {
-        entry->state_note =
-            serial_map_state(entry->device.c_str()) == kStateBluetooth ? "Bluetooth" : "not probed";
+        entry->state_note = "not probed";
     }
 }
 
@@ -94,24 +52,37 @@ void find_holders(PortEntry* /*entry*/) {
 }
 
 std::string system_error_text(int error) {
-    char text[512];
+    // In the user's language, as UTF-8: the ANSI code page cannot hold every
+    // language's letters.
+    wchar_t text[512];
     DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
-    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                          text[length - 1] == '.' || text[length - 1] == ' ')) {
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(error), 0, text, sizeof text / sizeof text[0], nullptr);
+    while (length > 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
+                          text[length - 1] == L'.' || text[length - 1] == L' ')) {
         --length;
     }
-    if (length == 0) {
+    const int size = length == 0 ? 0
+                                 : WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length),
+                                                       nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
         return "system error " + std::to_string(error);
     }
-    return std::string(text, length);
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), size, nullptr,
+                        nullptr);
+    return out;
 }
 
-bool error_means_in_use(int error) {
+std::string in_use_text(int error) {
     // A COM port is opened for exclusive use: another program's open makes
-    // ours fail with access denied.
-    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    // ours fail with a sharing violation or access denied; a driver in a bad
+    // state refuses with access denied too.
+    if (error == ERROR_SHARING_VIOLATION) {
+        return "in use by another program";
+    }
+    return error == ERROR_ACCESS_DENIED ? "in use by another program, or refused by its driver"
+                                        : "";
 }
 
 bool error_means_permission(int /*error*/) {
@@ -126,6 +97,15 @@ void add_system_hints(const PortPaths& /*paths*/, const Survey& survey,
                              " has a number above 255, which the programs cannot try: give it a "
                              "free number up to 255 in Device Manager (the port's Properties, "
                              "Port Settings, Advanced, COM Port Number).");
+        }
+    }
+    for (const PortEntry& entry : survey.ports) {
+        if (entry.problem == in_use_text(ERROR_ACCESS_DENIED)) {
+            hints->push_back("COM" + std::to_string(entry.port) +
+                             " refused access: close the program that has it open (a terminal, "
+                             "an IDE's serial monitor, a phone or modem tool); if none has, "
+                             "unplug the adapter and plug it in again, since its driver may be "
+                             "in a bad state.");
         }
     }
     if (survey.ports.empty()) {

@@ -69,4 +69,29 @@ TEST(KeyEvent, WhichEventsEndTheWait) {
     }
 }
 
+// Only a console host's own window, hidden, with no terminal or agent that
+// forwards keys (mintty without ConPTY) ends the wait at once. Windows
+// Terminal's and ConPTY's hidden windows, Wine's, a minimised window and
+// winpty's hidden console wait for the key.
+TEST(KeyEvent, WhichConsolesNoKeyReaches) {
+    const struct {
+        const char* what;
+        ConsoleFacts facts;
+        bool reached;
+    } cases[] = {
+        {"mintty without ConPTY", {true, false, "ConsoleWindowClass", false, false}, false},
+        {"console window, minimised or not",
+         {true, true, "ConsoleWindowClass", false, false},
+         true},
+        {"Windows Terminal", {true, false, "PseudoConsoleWindow", true, false}, true},
+        {"ConPTY", {true, false, "PseudoConsoleWindow", false, false}, true},
+        {"WT_SESSION on a hidden host", {true, false, "ConsoleWindowClass", true, false}, true},
+        {"winpty", {true, false, "ConsoleWindowClass", false, true}, true},
+        {"Wine on a terminal", {true, false, "WineConsoleClass", false, false}, true},
+        {"no window", {false, false, "", false, false}, true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(console_reaches_keys(c.facts), c.reached) << c.what;
+    }
+}
 }  // namespace

@@ -174,6 +174,10 @@ bool stdout_is_console() {
     return isatty(STDOUT_FILENO) == 1;
 }
 
+void put_text(const char* text) {
+    std::fputs(text, stdout);
+}
+
 void wait_key() {
     // An interrupted run ends without a prompt.
     if (interrupt_requested()) {

@@ -1,21 +1,24 @@
 // SerialGate over the Windows COM ports: Open, Close, Send, Recv,
-// WaitForInput and LineLost.
+// WaitForInput and LineLost, through win32_calls.
 #include "serial_gate_win32.h"
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 
 #include "port_list.h"
 #include "serial_link/serial_gate.h"
+#include "serial_link/serial_link.h"
+#include "win32_calls.h"
 
 struct SerialGate::Port {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    DCB saved_state{};
-    bool state_set = false;  // SetCommState took our settings: Close puts the saved ones back
+    DCB saved_state{};  // Close puts these back
     COMMTIMEOUTS saved_timeouts{};
     bool timeouts_saved = false;
     bool reports_status = false;  // ClearCommError worked when the port opened
+    bool reports_modem = false;   // so did GetCommModemStatus
     DWORD read_wait_ms = 0;       // the read timeout now set on the handle
     bool lost = false;            // the handle failed: the device has gone
     bool has_ahead = false;       // WaitForInput read a byte ahead for Recv
@@ -86,14 +89,32 @@ COMMTIMEOUTS timeouts_for(DWORD wait_ms) {
     return timeouts;
 }
 
-// False once a port that reported its line status stops doing so: its device
-// has gone (a USB adapter pulled out, or under Wine a pseudo-terminal hung
-// up, where a read would busy-wait through its whole timeout). Ports that
-// never report it, as some virtual ones, count as there.
-bool line_present(const SerialGate::Port& port) {
+// The longest sleep between two looks at a driver that cut its read short:
+// a byte that comes meanwhile is seen this late at most.
+constexpr int kRecheckMs = 5;
+
+bool status_answers(const SerialGate::Port& port) {
     DWORD errors = 0;
     COMSTAT status{};
-    return !port.reports_status || ClearCommError(port.handle, &errors, &status) != 0;
+    return win32_calls.ClearCommError(port.handle, &errors, &status) != 0;
+}
+
+// False once a port that reported its line when it opened stops doing so:
+// its device has gone (a USB adapter pulled out, or under Wine a
+// pseudo-terminal hung up, where a read would busy-wait through its whole
+// timeout). Some drivers keep the line's error status answering after the
+// adapter is gone, while its modem status fails: either failing counts. A
+// single failure of the error status is asked again, since some drivers
+// report one on a healthy line. Ports that never reported one, as some
+// virtual ones, count as there.
+bool line_present(const SerialGate::Port& port) {
+    if (port.reports_modem) {
+        DWORD modem = 0;
+        if (!win32_calls.GetCommModemStatus(port.handle, &modem)) {
+            return false;
+        }
+    }
+    return !port.reports_status || status_answers(port) || status_answers(port);
 }
 
 // Reads what is waiting into `buffer`, waiting up to `wait_ms` for a first
@@ -101,18 +122,28 @@ bool line_present(const SerialGate::Port& port) {
 DWORD read_port(SerialGate::Port& port, char* buffer, DWORD length, DWORD wait_ms) {
     if (port.read_wait_ms != wait_ms) {
         COMMTIMEOUTS timeouts = timeouts_for(wait_ms);
-        if (!SetCommTimeouts(port.handle, &timeouts)) {
+        if (!win32_calls.SetCommTimeouts(port.handle, &timeouts)) {
             port.lost = true;
             return 0;
         }
         port.read_wait_ms = wait_ms;
     }
     DWORD got = 0;
-    if (!ReadFile(port.handle, buffer, length, &got, nullptr)) {
+    if (!win32_calls.ReadFile(port.handle, buffer, length, &got, nullptr)) {
         port.lost = true;
         return 0;
     }
     return got;
+}
+
+// Gives up on a handle whose settings could not be made: the driver's own
+// settings go back where ours took, and the handle is closed.
+void give_up(HANDLE handle, const DCB* saved_state) {
+    if (saved_state != nullptr) {
+        DCB state = *saved_state;
+        win32_calls.SetCommState(handle, &state);
+    }
+    win32_calls.CloseHandle(handle);
 }
 
 }  // namespace
@@ -127,44 +158,50 @@ bool SerialGate::Open(int port, int baud) {
     // The \\.\ form reaches every port; the bare name works for COM1..COM9 only.
     char name[16];
     std::snprintf(name, sizeof name, "\\\\.\\COM%d", port);
-    const HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = win32_calls.CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         open_failure_ = OpenFailure{OpenFailure::kSystem, static_cast<int>(GetLastError()), 0};
         return false;
     }
 
-    // Without its state the handle is not a serial port we can set up, and
-    // without our timeouts Recv could block for ever: those failures are
-    // fatal. The rest are extras that virtual ports may refuse.
+    // Without its state the handle is not a serial port we can set up;
+    // without our line settings the port would run at whatever another
+    // program left (another rate, parity, or reads that fail after one line
+    // error); without our timeouts Recv could block for ever. Those failures
+    // are fatal. The queue sizes and a purge are extras that virtual ports
+    // may refuse.
     auto opened = std::make_unique<Port>();
     opened->handle = handle;
     opened->saved_state.DCBlength = sizeof(DCB);
-    if (!GetCommState(handle, &opened->saved_state)) {
+    if (!win32_calls.GetCommState(handle, &opened->saved_state)) {
         open_failure_.kind = OpenFailure::kNotSerial;
-        CloseHandle(handle);
+        win32_calls.CloseHandle(handle);
         return false;
     }
-    opened->timeouts_saved = GetCommTimeouts(handle, &opened->saved_timeouts) != 0;
-    SetupComm(handle, kQueueBytes, kQueueBytes);
+    opened->timeouts_saved = win32_calls.GetCommTimeouts(handle, &opened->saved_timeouts) != 0;
+    win32_calls.SetupComm(handle, kQueueBytes, kQueueBytes);
     DCB state = opened->saved_state;
     set_raw_8n1(state, baud);
-    // A USB CDC adapter may refuse line settings it would ignore anyway: such
-    // a port is kept, and the probe finds out whether the device answers.
-    opened->state_set = SetCommState(handle, &state) != 0;
-    COMMTIMEOUTS timeouts = timeouts_for(0);
-    if (!SetCommTimeouts(handle, &timeouts)) {
-        open_failure_ = OpenFailure{OpenFailure::kSettings, static_cast<int>(GetLastError()), 0};
-        if (opened->state_set) {
-            SetCommState(handle, &opened->saved_state);
-        }
-        CloseHandle(handle);
+    if (!win32_calls.SetCommState(handle, &state)) {
+        open_failure_ = OpenFailure{OpenFailure::kSettings, static_cast<int>(GetLastError()), 0,
+                                    "SetCommState"};
+        give_up(handle, nullptr);
         return false;
     }
-    PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    COMMTIMEOUTS timeouts = timeouts_for(0);
+    if (!win32_calls.SetCommTimeouts(handle, &timeouts)) {
+        open_failure_ = OpenFailure{OpenFailure::kSettings, static_cast<int>(GetLastError()), 0,
+                                    "SetCommTimeouts"};
+        give_up(handle, &opened->saved_state);
+        return false;
+    }
+    win32_calls.PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     DWORD errors = 0;
     COMSTAT status{};
-    opened->reports_status = ClearCommError(handle, &errors, &status) != 0;
+    opened->reports_status = win32_calls.ClearCommError(handle, &errors, &status) != 0;
+    DWORD modem = 0;
+    opened->reports_modem = win32_calls.GetCommModemStatus(handle, &modem) != 0;
     port_.reset(opened.release());
     return true;
 }
@@ -174,12 +211,10 @@ void SerialGate::Close() {
         return;
     }
     if (port_->timeouts_saved) {
-        SetCommTimeouts(port_->handle, &port_->saved_timeouts);
+        win32_calls.SetCommTimeouts(port_->handle, &port_->saved_timeouts);
     }
-    if (port_->state_set) {
-        SetCommState(port_->handle, &port_->saved_state);
-    }
-    CloseHandle(port_->handle);
+    win32_calls.SetCommState(port_->handle, &port_->saved_state);
+    win32_calls.CloseHandle(port_->handle);
     port_.reset();
 }
 
@@ -187,12 +222,17 @@ int SerialGate::Send(const char* buffer, int length) {
     if (!port_ || port_->lost || length <= 0) {
         return 0;
     }
+    // A write that times out (usbser.sys may fail every one with
+    // ERROR_SEM_TIMEOUT until the cable is plugged in again) or fails put
+    // nothing out that we can count on; one that succeeds may still have
+    // written fewer bytes than asked.
     DWORD written = 0;
-    if (!WriteFile(port_->handle, buffer, static_cast<DWORD>(length), &written, nullptr)) {
+    if (!win32_calls.WriteFile(port_->handle, buffer, static_cast<DWORD>(length), &written,
+                               nullptr)) {
         port_->lost = !line_present(*port_);
         return 0;
     }
-    return static_cast<int>(written);
+    return static_cast<int>(written < static_cast<DWORD>(length) ? written : length);
 }
 
 int SerialGate::Recv(char* buffer, int length) {
@@ -222,15 +262,32 @@ bool SerialGate::WaitForInput(int timeout_ms) {
     if (port_->has_ahead) {
         return true;
     }
-    // Under Wine a read on a hung-up line busy-waits through its whole
-    // timeout: ask first.
-    if (!line_present(*port_)) {
-        port_->lost = true;
-        return false;
+    // The wait is timed on the steady clock, not trusted to the driver: some
+    // return from a read at once, or early, with nothing. The first read
+    // waits the whole time; after one that came back early the rest is slept
+    // in short steps, each followed by a read that does not wait.
+    const std::int64_t deadline_us =
+        steady_us() + std::int64_t{timeout_ms > 0 ? timeout_ms : 0} * 1000;
+    DWORD wait = timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 0;
+    for (;;) {
+        // Under Wine a read on a hung-up line busy-waits through its whole
+        // timeout: ask first.
+        if (!line_present(*port_)) {
+            port_->lost = true;
+            return false;
+        }
+        port_->has_ahead = read_port(*port_, &port_->ahead, 1, wait) == 1;
+        if (port_->has_ahead || port_->lost) {
+            return port_->has_ahead;
+        }
+        const std::int64_t left_us = deadline_us - steady_us();
+        if (left_us <= 0) {
+            return false;
+        }
+        const std::int64_t left_ms = (left_us + 999) / 1000;
+        pause_ms(static_cast<int>(left_ms < kRecheckMs ? left_ms : kRecheckMs));
+        wait = 0;
     }
-    const DWORD wait = timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 0;
-    port_->has_ahead = read_port(*port_, &port_->ahead, 1, wait) == 1;
-    return port_->has_ahead;
 }
 
 bool SerialGate::LineLost() const {

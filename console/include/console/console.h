@@ -18,6 +18,12 @@
 // main.
 PAGER_PRINTF_FORMAT(1, 2) void say(const char* format, ...);
 
+// Writes the UTF-8 text `text` to standard output, after what is held
+// there. On a Windows console it goes as UTF-16 (WriteConsoleW), so that the
+// system's messages in the user's language show whatever the console's code
+// page; everywhere else, the bytes as they are.
+void put_text(const char* text);
+
 // True when standard output is a console (a terminal on POSIX, a console
 // window on Windows; the NUL device and /dev/null are not consoles).
 bool stdout_is_console();

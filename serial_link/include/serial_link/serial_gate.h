@@ -57,6 +57,9 @@ struct OpenFailure {
     Kind kind = kNone;
     int error = 0;
     int pid = 0;
+    // kSettings on Windows: the call that refused them ("SetCommState",
+    // "SetCommTimeouts"); null otherwise.
+    const char* call = nullptr;
 };
 
 class SerialGate {
@@ -78,10 +81,11 @@ class SerialGate {
     // when the kernel reports a UART behind it (/sys/class/tty/ttyS<k>/type
     // non-zero), and state 0 otherwise. No port is opened to find this out.
     //
-    // Windows: the ports of the system's serial-port map and the DOS device
-    // names, state kStateProbe each, except Bluetooth serial ports (the map's
-    // \Device\BthModem<n>), state 2: opening one makes Windows try to reach
-    // the paired device, for seconds, on every run.
+    // Windows: the ports of the present COM-port device nodes, the system's
+    // serial-port map and the DOS device names, state kStateProbe each,
+    // except Bluetooth serial ports (the map's \Device\BthModem<n>, or a
+    // node whose hardware ID starts BTHENUM), state 2: opening one makes
+    // Windows try to reach the paired device, for seconds, on every run.
     //
     // Does nothing when `info` is null.
     void GetPortsInfo(PortInfo* info);
@@ -104,6 +108,10 @@ class SerialGate {
     // (ASYNC_LOW_LATENCY; ftdi_sio then sets the chip's latency timer to
     // 1 ms), the port is put in it; a driver that has none or refuses it is
     // left as it was, and the port opens all the same.
+    //
+    // Windows: a port whose driver refuses the line settings (SetCommState)
+    // or the timeouts is closed again at once, never used at the settings
+    // another program left; LastOpenFailure then names the call.
     bool Open(int port, int baud);
 
     // Why the last Open failed; kind kNone after one that succeeded.
@@ -114,8 +122,9 @@ class SerialGate {
     void Close();
 
     // Writes `length` bytes from `buffer` unchanged. Returns the number of
-    // bytes written, 0 when no port is open, the line is lost or the write
-    // failed.
+    // bytes written, fewer than `length` for a write that came up short, 0
+    // when no port is open, the line is lost or the write failed (on Windows
+    // a write timeout, ERROR_SEM_TIMEOUT, included).
     int Send(const char* buffer, int length);
 
     // Reads up to `length` bytes into `buffer` and returns how many, never
@@ -127,13 +136,17 @@ class SerialGate {
     // Waits up to `timeout_ms` for a byte to be ready for Recv. Returns true
     // as soon as one is (at once when one is waiting already), false when the
     // time passed without one. Returns false at once when no port is open or
-    // the line is lost. Sleeps while it waits: never spins the CPU.
+    // the line is lost. Sleeps while it waits: never spins the CPU. The time
+    // is kept on the steady clock (steady_us): a driver that returns from a
+    // read early, or at once, does not cut the wait short.
     bool WaitForInput(int timeout_ms);
 
     // True once the system has reported that the open port's line itself is
     // gone: a hang-up, or an I/O error that means the device went away (EIO,
-    // ENXIO, ENODEV on POSIX; a failing handle on Windows, as when a USB
-    // adapter is pulled out). It stays true until the next Open or Close.
+    // ENXIO, ENODEV on POSIX; on Windows a failing handle, or a modem status
+    // or line status that the port gave when it opened and no longer gives,
+    // as when a USB adapter is pulled out; a line status that fails once is
+    // asked again). It stays true until the next Open or Close.
     bool LineLost() const;
 
     struct Port;  // the open port's platform state
