@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "console/process.h"
+#include "console/title.h"
 #include "interrupt_win32.h"
 #include "key_event_win32.h"
 
@@ -116,6 +117,7 @@ void wait_key() {
     if (interrupt_requested()) {
         return;
     }
+    put_back_title();
     say("\nPress any key ...");
     std::fflush(stdout);
 

@@ -1,0 +1,55 @@
+#include <string>
+
+#include "console/title.h"
+#include "title_platform.h"
+
+namespace {
+
+constexpr std::int64_t kTitleEveryUs = 1000000;
+
+enum class Title { kUntouched, kShown, kNone };
+Title title = Title::kUntouched;
+std::int64_t shown_at_us = 0;
+
+// 24750 as "24,750".
+std::string with_commas(long n) {
+    std::string digits = std::to_string(n < 0 ? -n : n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<std::size_t>(at), ",");
+    }
+    return (n < 0 ? "-" : "") + digits;
+}
+
+}  // namespace
+
+std::string time_left_text(const char* program, const char* step, long done, long total,
+                           std::int64_t ms_left) {
+    const std::int64_t minutes = (ms_left + 30000) / 60000;
+    const std::string left =
+        minutes < 1 ? "less than a minute left" : "about " + std::to_string(minutes) + " min left";
+    return std::string(program) + ": " + step + " " + with_commas(done) + " of " +
+           with_commas(total) + ", " + left;
+}
+
+void show_time_left(const char* program, const char* step, long done, long total,
+                    std::int64_t ms_left, std::int64_t now_us) {
+    if (title == Title::kNone || (title == Title::kShown && now_us - shown_at_us < kTitleEveryUs)) {
+        return;
+    }
+    if (title == Title::kUntouched) {
+        title = title_keep() ? Title::kShown : Title::kNone;
+        if (title == Title::kNone) {
+            return;
+        }
+    }
+    title_set(time_left_text(program, step, done, total, ms_left).c_str());
+    shown_at_us = now_us;
+}
+
+void put_back_title() {
+    if (title == Title::kShown) {
+        title_restore();
+    }
+    // A title put back stays so: nothing after the run's steps shows another.
+    title = Title::kNone;
+}
