@@ -116,7 +116,8 @@ void run_log_bytes(char direction, const std::uint8_t* bytes, int count) {
 }
 
 void run_log_message(const char* text) {
-    if (log_file != nullptr) {
+    // An empty message prints nothing, and says nothing here either.
+    if (log_file != nullptr && *text != '\0') {
         line("say", escaped(text));
     }
 }
