@@ -18,9 +18,10 @@ bool is_one_of(const char* arg, std::initializer_list<const char*> names) {
     return false;
 }
 
-// `text` as it can be shown on a terminal: control bytes and DEL as \xNN.
-std::string shown(const char* text) {
-    std::string out;
+// `text` in quotes as it can be shown on a terminal: control bytes and DEL
+// as \xNN.
+std::string quoted(const char* text) {
+    std::string out = "'";
     for (const char* c = text; *c != '\0'; ++c) {
         const auto byte = static_cast<unsigned char>(*c);
         if (byte < 0x20 || byte == 0x7f) {
@@ -31,6 +32,7 @@ std::string shown(const char* text) {
             out += *c;
         }
     }
+    out += '\'';
     return out;
 }
 
@@ -82,7 +84,7 @@ CommandLine read_command_line(int argc, const char* const* argv, const char* pro
             }
         }
         if (found == nullptr) {
-            return refuse(program, options, "'" + shown(arg) + "' is not an option");
+            return refuse(program, options, quoted(arg) + " is not an option");
         }
         const std::string name = found->name;
         if (found->given != nullptr) {

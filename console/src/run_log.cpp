@@ -89,7 +89,10 @@ bool run_log_open(const char* path, const char* program, int argc, const char* c
     line("start", std::string(program) + " " + PAGER_TOOLS_VERSION + " " + local_time());
     std::string args;
     for (int i = 1; i < argc; ++i) {
-        args += (i > 1 ? " " : "") + escaped(argv[i]);
+        if (i > 1) {
+            args += ' ';
+        }
+        args += escaped(argv[i]);
     }
     line("args", args);
     return true;
@@ -100,7 +103,13 @@ bool run_log_active() {
 }
 
 void run_log_open_port(int port, const char* identity) {
-    line("open", "COM" + std::to_string(port) + (*identity != '\0' ? " " : "") + identity);
+    std::string text = "COM";
+    text += std::to_string(port);
+    if (*identity != '\0') {
+        text += ' ';
+        text += identity;
+    }
+    line("open", text);
 }
 
 void run_log_close_port() {

@@ -13,11 +13,15 @@ std::int64_t shown_at_us = 0;
 
 // 24750 as "24,750".
 std::string with_commas(long n) {
-    std::string digits = std::to_string(n < 0 ? -n : n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-        digits.insert(static_cast<std::size_t>(at), ",");
+    const std::string digits = std::to_string(n < 0 ? -n : n);
+    std::string out = n < 0 ? "-" : "";
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) {
+            out += ',';
+        }
+        out += digits[i];
     }
-    return (n < 0 ? "-" : "") + digits;
+    return out;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 GetTitle get_console_title = GetConsoleTitleA;
 SetTitle set_console_title = SetConsoleTitleA;
+bool (*title_has_console)() = stdout_is_console;
 
 namespace {
 
@@ -18,7 +19,7 @@ std::string kept;
 }  // namespace
 
 bool title_keep() {
-    if (!stdout_is_console()) {
+    if (!title_has_console()) {
         return false;
     }
     char title[1024] = {};
