@@ -46,7 +46,7 @@ Paced pace(void (*pause)(int ms)) {
         for (int i = 0; i < 3; ++i) {  // the geometry queries
             timed(20);
         }
-        timed(kSettleQuietMs);  // the quiet before the table size is trusted
+        timed(kConfirmQuietMs);  // the quiet before the table size is trusted
         for (int i = 0; i < kBenchTables * kBenchEntries; ++i) {  // clearing
             for (int ms : {10, 10, 10, 20}) {
                 timed(ms);

@@ -16,7 +16,7 @@ inline constexpr int kBenchEntries = 10;
 // the geometry is trusted, 50 ms per entry to clear and 40 ms per entry to
 // check.
 inline constexpr double kFloorMs =
-    3 * 20.0 + kSettleQuietMs + kBenchTables * kBenchEntries * (50.0 + 40.0);
+    3 * 20.0 + kConfirmQuietMs + kBenchTables * kBenchEntries * (50.0 + 40.0);
 // The last entry's final two pauses (10 ms after its reply) come after the
 // last byte on the wire, so the wire span's own floor is 20 ms less.
 inline constexpr double kWireFloorMs = kFloorMs - 20.0;

@@ -5,9 +5,10 @@
 #include <string>
 
 #include "console/console.h"
-#include "serial_link/port_survey.h"
+#include "serial_link/port_holders.h"
 #include "serial_link/serial_gate.h"
 #include "serial_link/serial_link.h"
+#include "serial_link/sync_probe.h"
 
 namespace {
 
@@ -256,22 +257,20 @@ Survey survey_ports(const PortPaths& all_paths, bool probe, const PortChoice& ch
     add_unlisted_ports(&survey);
     if (probe) {
         survey.probed = true;
-        // The handshake is discovery's own, dots and all; they stay out of
-        // the report.
-        show_messages(false);
         for (PortEntry& entry : survey.ports) {
             if (!entry.usable || !gate.Open(entry.port, kDeviceBaud)) {
                 continue;
             }
-            entry.echoes = probe_port(gate);
-            // As in discovery: a port that echoed must then fall quiet.
-            entry.noisy = entry.echoes >= 1 && !settle_line(gate, kSyncAttempts - entry.echoes);
+            // Discovery's own handshake and verdict, without its dots.
+            const SyncResult sync = sync_with_port(gate, false);
             gate.Close();
-            if (survey.chosen < 0 && entry.echoes >= 1 && !entry.noisy) {
+            entry.echoes = sync.echoes;
+            entry.noisy = sync.verdict == SyncResult::kNoisy;
+            entry.line_lost = sync.verdict == SyncResult::kLineLost;
+            if (survey.chosen < 0 && sync.verdict == SyncResult::kDevice) {
                 survey.chosen = entry.port;
             }
         }
-        show_messages(true);
     }
     add_common_hints(&survey);
     add_system_hints(paths, survey, &survey.hints);
@@ -309,9 +308,10 @@ std::string survey_text(const Survey& survey, bool columns, bool colour) {
                                                         : "-");
         }
         if (survey.probed) {
-            rows.back().push_back(entry.echoes < 0 ? "-"
-                                  : entry.noisy    ? std::to_string(entry.echoes) + " (noisy)"
-                                                   : std::to_string(entry.echoes));
+            rows.back().push_back(entry.echoes < 0  ? "-"
+                                  : entry.noisy     ? std::to_string(entry.echoes) + " (noisy)"
+                                  : entry.line_lost ? std::to_string(entry.echoes) + " (line lost)"
+                                                    : std::to_string(entry.echoes));
         }
     }
     std::vector<std::size_t> widths(rows.front().size(), 0);
@@ -373,6 +373,7 @@ std::string survey_json(const Survey& survey) {
                ", \"in_group\": " + (e.group_known ? (e.in_group ? "true" : "false") : "null") +
                ", \"echoes\": " + json_number_or_null(e.echoes, e.echoes >= 0) +
                ", \"noisy\": " + (e.noisy ? "true" : "false") +
+               ", \"line_lost\": " + (e.line_lost ? "true" : "false") +
                ", \"latency_ms\": " + json_number_or_null(e.latency_ms, e.latency_ms >= 0) + "}";
     }
     out += survey.ports.empty() ? "],\n" : "\n  ],\n";

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "serial_link/port_holders.h"
 #include "serial_link/port_paths.h"
-#include "serial_link/port_survey.h"
 
 // One port of the port list, in the order discovery tries them.
 struct PortEntry {
@@ -28,6 +28,7 @@ struct PortEntry {
     bool permission_denied = false;     // the open failed for want of permission
     int echoes = -1;                    // sync echoes with --probe, -1 when not probed
     bool noisy = false;                 // echoed, but never fell quiet: not the device
+    bool line_lost = false;             // the line went away during the handshake
     int latency_ms = -1;  // an FTDI adapter's latency timer, -1 for other ports or unknown
 };
 

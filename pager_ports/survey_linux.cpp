@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "serial_link/port_survey.h"
+#include "serial_link/port_holders.h"
+#include "serial_link/port_paths.h"
 #include "survey.h"
 
 namespace {

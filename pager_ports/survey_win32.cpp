@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "serial_link/port_survey.h"
+#include "serial_link/serial_map.h"
 #include "survey.h"
 
 namespace {

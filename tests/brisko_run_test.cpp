@@ -68,15 +68,24 @@ TEST_F(BriskoRun, BytesNobodyAskedForStopTheRunBeforeAnyClear) {
     VirtualSetup doubled = device(2, 3);
     doubled.knobs.repeat_reply_ms = 25;
     VirtualSetup too_late = device(2, 3);
-    too_late.knobs.reply_delay_ms = 1100;
+    too_late.knobs.reply_delay_ms = kReplyBoundMs + 100;
     VirtualSetup noise = device(2, 3);
     noise.ports[0].noise = 0x5A;
     noise.ports[0].noise_after_ms = 600;  // after discovery
     VirtualSetup dead_on_noise = noise;
     dead_on_noise.knobs.silent_after_sync = true;
-    for (const VirtualSetup& setup : {doubled, too_late, noise, dead_on_noise}) {
-        EXPECT_EQ(run(run_brisko, setup), 1);
-        EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + kUnasked);
+    const struct {
+        VirtualSetup setup;
+        const char* what;
+    } cases[] = {
+        {doubled, "1 byte, last 0A, after the reply to F8"},  // F6's copy, after F8's reply
+        {too_late, "1 byte, last 0A, at the reply to F6"},
+        {noise, "1 byte, last 5A, before the first clear"},
+        {dead_on_noise, "1 byte, last 5A, before the first clear"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(run_brisko, c.setup), 1);
+        EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + unasked(c.what));
         EXPECT_EQ(sent_bytes(virtual_trace()).find(">F0"), std::string::npos) << virtual_trace();
     }
     // Noise at 650, 720 and 810 ms taken for the replies; at 870 it broke the
@@ -106,7 +115,8 @@ TEST_F(BriskoRun, SlowAndDriftingRepliesGiveTheTruthUntilTheyMissTheBound) {
     drifting.knobs.uncleared = {{1, 47}};
     EXPECT_EQ(run(run_brisko, drifting), 1);
     EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + std::string(60, '.') + "\nVerify" +
-                                    std::string(47, '.') + "e" + kUnasked);
+                                    std::string(47, '.') + "e" +
+                                    unasked("1 byte, last 00, at the check of table 1, entry 48"));
     EXPECT_NE(virtual_trace().find(">F1 p10 >01 p10 >30 p10 " + kNoReply + "w10 <00 close "),
               std::string::npos)
         << virtual_trace();
@@ -120,14 +130,16 @@ TEST_F(BriskoRun, AnEchoingLineIsNamedAndNothingIsErased) {
     loopback.knobs.mute = true;
     loopback.knobs.local_echo = true;
     EXPECT_EQ(run(run_brisko, loopback), 1);
-    EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + kEchoes);
+    EXPECT_EQ(virtual_output(),
+              found_on(33) + "\n\nErase" + echoes("3 bytes, last F6 F8 FA, at the reply to FA"));
     EXPECT_EQ(virtual_trace(), synced() + query(0xF6, 0xF6) + query(0xF8, 0xF8) +
                                    query(0xFA, 0xFA) + kQuiet + "close ");
 
     VirtualSetup local_echo = device(2, 3);
     local_echo.knobs.local_echo = true;
     EXPECT_EQ(run(run_brisko, local_echo), 1);
-    EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + kEchoes);
+    EXPECT_EQ(virtual_output(),
+              found_on(33) + "\n\nErase" + echoes("1 byte, last 0A, after the reply to F6"));
     const std::string end = ">F6 p20 <F6 <0A close ";
     EXPECT_EQ(virtual_trace().substr(virtual_trace().size() - end.size()), end);
 }
@@ -170,14 +182,51 @@ TEST_F(BriskoRun, LateSyncEchoesAreNotTakenForTheGeometry) {
         << virtual_trace();
 }
 
-TEST_F(BriskoRun, ALostLineEndsTheRunWithNoDotForAClearNotSent) {
+// Two bytes into the second clear, the line goes away, or stops taking
+// bytes: nothing more goes out, and that clear gets no dot.
+TEST_F(BriskoRun, ALostOrStoppedLineEndsTheRunWithNoDotForAClearNotSent) {
     VirtualSetup pulled = device(2, 3);
-    pulled.knobs.hangup_after_bytes = 20 + 3 + 4 + 2;  // two bytes into the second clear
-    EXPECT_EQ(run(run_brisko, pulled), 1);
-    EXPECT_EQ(virtual_output(),
-              found_on(33) + "\n\nErase.\nError: the line to the device was lost.");
-    EXPECT_EQ(virtual_trace(),
-              synced() + geometry(2, 3) + clear(1, 0) + ">F0 p10 >01 p10 >01! close ");
+    pulled.knobs.hangup_after_bytes = 20 + 3 + 4 + 2;
+    VirtualSetup stopped = device(2, 3);
+    stopped.ports[0].takes_bytes = 20 + 3 + 4 + 2;
+    const struct {
+        VirtualSetup setup;
+        const char* end;
+        const char* message;
+    } cases[] = {
+        {pulled, "!", "the line to the device was lost."},
+        {stopped, "-",
+         "the line did not take a byte sent to the device (its output is stopped, or its "
+         "driver failed)."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(run_brisko, c.setup), 1);
+        EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase.\nError: " + c.message);
+        EXPECT_EQ(virtual_trace(), synced() + geometry(2, 3) + clear(1, 0) + ">F0 p10 >01 p10 >01" +
+                                       c.end + " close ");
+    }
+}
+
+// A byte nobody asked for is named with the step it came in, whatever mark
+// was printed last: a check's mark waits for the next check to go out clean.
+TEST_F(BriskoRun, AStrayByteIsNamedWithTheStepItCameIn) {
+    // Clears from 660 ms, 50 ms each; checks from 960 ms, 40 ms each.
+    const struct {
+        int at_ms;
+        const char* marks;
+        const char* where;
+    } cases[] = {
+        {660 + 4 * 50 + 15, "\n\nErase....", "at the clear of table 2, entry 1"},
+        {960 + 5 * 40 + 10, "\n\nErase......\nVerify....", "at the check of table 2, entry 2"},
+        {960 + 6 * 40 + 50, "\n\nErase......\nVerify.....", "after the last check"},
+    };
+    for (const auto& c : cases) {
+        VirtualSetup setup = device(2, 3);
+        setup.ports[0].strays = {{c.at_ms, 0x5A}};
+        EXPECT_EQ(run(run_brisko, setup), 1) << c.where;
+        EXPECT_EQ(virtual_output(),
+                  found_on(33) + c.marks + unasked(std::string("1 byte, last 5A, ") + c.where));
+    }
 }
 
 // Every check that gets no reply counts as not clear; sixteen in a row mean

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "serial_link/serial_link.h"
+#include "serial_link/sync_probe.h"
 #include "virtual/virtual_run.h"
 
 namespace {
@@ -89,6 +90,40 @@ TEST(Discovery, NoAnsweringPortMeansNoDeviceAndNoPortOpen) {
     EXPECT_EQ(virtual_trace(), "");  // the last: a port of state 0 is never opened
     discover(wrong_byte);
     EXPECT_EQ(virtual_trace(), "open33 " + repeat(">FF p20 <55", 20) + "close ");
+}
+
+// pager-ports runs the same handshake without its dots: both judge every
+// port alike, a line lost on the way included.
+TEST(Discovery, TheHandshakeJudgesAPortAlikeWithOrWithoutDots) {
+    VirtualSetup lost_in_probe;
+    lost_in_probe.knobs.hangup_after_bytes = 5;
+    VirtualSetup lost_in_settle = echoing({20});
+    lost_in_settle.knobs.sync_delay_ms = 30;  // the one echo is still owed
+    lost_in_settle.knobs.hangup_after_bytes = 20;
+    VirtualSetup silent;
+    silent.ports = {{33, 1, false}};
+    VirtualSetup noisy;
+    noisy.ports = {{33, 1, false, 0xFF}};
+    const struct {
+        VirtualSetup setup;
+        SyncResult::Verdict verdict;
+        int echoes;
+    } cases[] = {
+        {echoing({}), SyncResult::kDevice, 20},    {echoing({9}), SyncResult::kDevice, 1},
+        {silent, SyncResult::kSilent, 0},          {noisy, SyncResult::kNoisy, 6},
+        {lost_in_probe, SyncResult::kLineLost, 4}, {lost_in_settle, SyncResult::kLineLost, 0},
+    };
+    for (const auto& c : cases) {
+        for (bool dots : {true, false}) {
+            virtual_reset(c.setup);
+            SerialGate gate;
+            gate.Open(33, kDeviceBaud);
+            const SyncResult sync = sync_with_port(gate, dots);
+            EXPECT_EQ(sync.verdict, c.verdict) << c.echoes << (dots ? " dots" : "");
+            EXPECT_EQ(sync.echoes, c.echoes);
+            EXPECT_EQ(virtual_output(), std::string(dots ? c.echoes : 0, '.'));
+        }
+    }
 }
 
 }  // namespace

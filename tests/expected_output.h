@@ -27,9 +27,16 @@ inline std::string verify_lines(bool pager, bool table, bool pager_to_table) {
 }
 
 // Why a run stops on a line that echoes, and on one that brings bytes
-// nobody asked for.
+// nobody asked for, without and with what came and where ("1 byte, last 0A,
+// after the reply to F6").
 inline const std::string kEchoes =
-    "\nError: the line echoes what is sent (a loopback plug, or an adapter with local echo).";
+    "\nError: the line echoes what is sent (a loopback plug, or an adapter with local echo)";
 inline const std::string kUnasked =
     "\nError: bytes came that answer no question (line noise, or a device answering late or "
-    "twice).";
+    "twice)";
+inline std::string echoes(const std::string& what) {
+    return kEchoes + ": " + what + ".";
+}
+inline std::string unasked(const std::string& what) {
+    return kUnasked + ": " + what + ".";
+}

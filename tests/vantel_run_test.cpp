@@ -71,12 +71,19 @@ TEST_F(VantelRun, LateRepliesCountWithinTheBoundAndStopTheRunAfterIt) {
         << virtual_trace();
 
     VirtualSetup too_late;
-    too_late.knobs.reply_delay_ms = 1100;
+    too_late.knobs.reply_delay_ms = kReplyBoundMs + 100;
     VirtualSetup doubled;
     doubled.knobs.repeat_reply_ms = 25;
-    for (const VirtualSetup& setup : {too_late, doubled}) {
-        EXPECT_EQ(run(run_vantel, setup), 1);
-        EXPECT_EQ(virtual_output(), found_on(33) + kWritten + kUnasked);
+    const struct {
+        VirtualSetup setup;
+        const char* what;
+    } cases[] = {
+        {too_late, "1 byte, last 0A, at the reply to F6"},
+        {doubled, "1 byte, last 0A, after the reply to F6"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(run_vantel, c.setup), 1);
+        EXPECT_EQ(virtual_output(), found_on(33) + kWritten + unasked(c.what));
         EXPECT_EQ(sent_bytes(virtual_trace()), sent_bytes(synced() + written(10, 2, 3)) + ">F6");
     }
     EXPECT_NE(virtual_trace().find(">F6 p20 <0A w5 <0A close "), std::string::npos);
@@ -86,7 +93,8 @@ TEST_F(VantelRun, LateRepliesCountWithinTheBoundAndStopTheRunAfterIt) {
     VirtualSetup later_still;
     later_still.knobs.reply_delay_ms = 2100;
     EXPECT_EQ(run(run_vantel, later_still), 1);
-    EXPECT_EQ(virtual_output(), found_on(33) + kWritten + "\nPager verify error." + kUnasked);
+    EXPECT_EQ(virtual_output(), found_on(33) + kWritten + "\nPager verify error." +
+                                    unasked("1 byte, last 0A, at the reply to F8"));
 }
 
 // A loopback gives back every byte; an adapter with local echo gives back
@@ -102,7 +110,9 @@ TEST_F(VantelRun, AnEchoingLineStopsTheRunAtTheFirstSetter) {
     local_echo.knobs.pager_to_table = 9;
     for (const VirtualSetup& setup : {loopback, local_echo}) {
         EXPECT_EQ(run(run_vantel, setup), 1);
-        EXPECT_EQ(virtual_output(), found_on(33) + "\n\nWrite:" + kEchoes);
+        EXPECT_EQ(virtual_output(),
+                  found_on(33) +
+                      "\n\nWrite:" + echoes("1 byte, last F5, at the value of the pager setter"));
         const std::string end = kQuiet + ">F5 p20 <F5 >05 p20 close ";
         EXPECT_EQ(virtual_trace().substr(virtual_trace().size() - end.size()), end);
     }

@@ -5,20 +5,7 @@
 #include "console/console.h"
 #include "console/run_log.h"
 
-namespace {
-
-bool messages_shown = true;
-
-}  // namespace
-
-void show_messages(bool shown) {
-    messages_shown = shown;
-}
-
 void say(const char* format, ...) {
-    if (!messages_shown) {
-        return;
-    }
     char text[256];
     std::va_list args;
     va_start(args, format);

@@ -1,132 +1,260 @@
+// The device's commands and the one frame each goes out in, the waits for
+// its reply and for the quiet that confirms it, and why a run stops.
 #include <algorithm>
+#include <cstdio>
 
 #include "console/console.h"
 #include "console/process.h"
+#include "line_wait.h"
 #include "serial_link/serial_link.h"
 
 namespace {
 
-// Waits up to `ms` for a byte to be ready, in slices of kWaitSliceMs, so
-// that an interruption ends the wait within one slice. The slices are
-// counted, not timed: a wait that fails at once cannot turn into a spin.
-bool wait_for_input(SerialGate& gate, int ms) {
-    for (int left = ms; left > 0 && !interrupt_requested() && !gate.LineLost();
-         left -= kWaitSliceMs) {
-        if (gate.WaitForInput(std::min(left, kWaitSliceMs))) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Reads and throws away every byte that has come. Returns how many, and
-// keeps the last kKept of them in `last` (oldest first), as many as there
-// were.
-constexpr int kKept = 4;
-int drain(SerialGate& gate, std::uint8_t (&last)[kKept]) {
+// What came unasked: how many bytes, and the last Stop::kKept of them,
+// oldest first.
+struct Unasked {
     int count = 0;
+    std::uint8_t last[Stop::kKept] = {};
+};
+
+// Reads every byte that has come, without waiting, into `got`.
+void drain(SerialGate& gate, Unasked* got) {
     char byte = 0;
     while (gate.Recv(&byte, 1) == 1) {
-        std::copy(last + 1, last + kKept, last);
-        last[kKept - 1] = static_cast<std::uint8_t>(byte);
-        ++count;
+        std::copy(got->last + 1, got->last + Stop::kKept, got->last);
+        got->last[Stop::kKept - 1] = static_cast<std::uint8_t>(byte);
+        ++got->count;
     }
-    return count;
+}
+
+// A stop for the bytes in `got`, which came at `step`.
+Stop unasked_stop(Stop::Reason reason, const Unasked& got, const Step& step) {
+    Stop stop;
+    stop.reason = reason;
+    stop.count = got.count;
+    std::copy(got.last, got.last + Stop::kKept, stop.last);
+    stop.step = step;
+    return stop;
+}
+
+// True when the unasked bytes end with the `count` bytes just sent: the line
+// gave them back.
+bool echoes(const Unasked& got, const std::uint8_t* sent, int count) {
+    const int compared = std::min(count, Stop::kKept);
+    return compared >= 1 && got.count >= compared &&
+           std::equal(sent + count - compared, sent + count, got.last + Stop::kKept - compared);
+}
+
+// The stop the state of the line calls for after a wait: an interruption
+// first, then a lost line; kNone when neither.
+Stop after_wait(SerialGate& gate) {
+    if (interrupt_requested()) {
+        return Stop{Stop::kInterrupted};
+    }
+    return Stop{gate.LineLost() ? Stop::kLineLost : Stop::kNone};
+}
+
+// Waits `ms` for the line to stay quiet. A byte that comes stops the run,
+// having read what had come: kUnasked at `step`.
+Stop stay_quiet(Link& link, int ms, const Step& step) {
+    const bool came = wait_for_input(link.gate, ms);
+    Unasked got;
+    if (came) {
+        drain(link.gate, &got);
+    }
+    const Stop stop = after_wait(link.gate);
+    return stop || !came ? stop : unasked_stop(Stop::kUnasked, got, step);
+}
+
+Step after(Step step) {
+    step.after = true;
+    return step;
+}
+
+Command command_of(std::initializer_list<std::uint8_t> bytes, int pause, int last_pause,
+                   const Step& step) {
+    Command command;
+    for (std::uint8_t byte : bytes) {
+        command.bytes[command.count++] = byte;
+    }
+    command.pause = pause;
+    command.last_pause = last_pause;
+    command.step = step;
+    return command;
 }
 
 }  // namespace
 
-void send_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t value, int pause) {
-    exchange = value;
-    gate.Send(reinterpret_cast<const char*>(&exchange), 1);
-    // A lost line takes nothing, so there is nothing to pace.
-    if (!gate.LineLost()) {
-        pause_ms(pause);
-    }
+Command setter(std::uint8_t command, std::uint8_t value) {
+    return command_of({command, value}, kPauseLongMs, kPauseLongMs, Step{Step::kSetter, command});
 }
 
-Unasked take_unasked(SerialGate& gate, const std::uint8_t* sent, int count) {
-    std::uint8_t last[kKept] = {};
-    const int got = drain(gate, last);
-    if (got == 0) {
-        return Unasked::kNone;
-    }
-    const int compared = std::min(count, kKept);
-    const bool echo = compared >= 1 && got >= compared &&
-                      std::equal(sent + count - compared, sent + count, last + kKept - compared);
-    return echo ? Unasked::kEcho : Unasked::kBytes;
+Command query(std::uint8_t command) {
+    return command_of({command}, kPauseLongMs, kPauseLongMs, Step{Step::kQuery, command});
 }
 
-Reply query_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t command) {
-    // The device answers only after the whole command, here its one byte:
-    // whatever came before it is not the answer, and the line is not in
-    // step.
-    const Unasked unasked = take_unasked(gate, nullptr, 0);
-    if (unasked != Unasked::kNone) {
-        return Reply{std::nullopt, unasked};
-    }
-    send_byte(gate, exchange, command, kPauseLongMs);
-    return recv_reply(gate, exchange);
+Command clear_entry(unsigned table, unsigned entry) {
+    return command_of(
+        {CMD_CLEAR_ENTRY, static_cast<std::uint8_t>(table), static_cast<std::uint8_t>(entry), 0x00},
+        kPauseShortMs, kPauseLongMs, Step{Step::kClear, 0, table, entry});
 }
 
-Reply recv_reply(SerialGate& gate, std::uint8_t& exchange) {
-    char* byte = reinterpret_cast<char*>(&exchange);
+Command check_entry(unsigned table, unsigned entry) {
+    return command_of(
+        {CMD_CHECK_ENTRY, static_cast<std::uint8_t>(table), static_cast<std::uint8_t>(entry)},
+        kPauseShortMs, kPauseShortMs, Step{Step::kCheck, 0, table, entry});
+}
+
+Stop send_command(Link& link, const Command& command) {
+    if (interrupt_requested()) {
+        return Stop{Stop::kInterrupted};
+    }
+    SerialGate& gate = link.gate;
+    const Step previous = link.last_step;
+    link.last_step = command.step;
+    Stop found;
+    for (int i = 0; i < command.count; ++i) {
+        const bool last = i == command.count - 1;
+        if (last) {
+            // The device answers only after the whole command: whatever came
+            // before its last byte is not the answer, and the line is not in
+            // step.
+            Unasked got;
+            drain(gate, &got);
+            if (got.count > 0) {
+                const Stop::Reason reason =
+                    echoes(got, command.bytes, i) ? Stop::kEcho : Stop::kUnasked;
+                found = unasked_stop(reason, got, i == 0 ? after(previous) : command.step);
+                if (i == 0) {
+                    return found;  // nothing of it went out yet: it never will
+                }
+            }
+        }
+        link.exchange = command.bytes[i];
+        const bool taken = gate.Send(reinterpret_cast<const char*>(&link.exchange), 1) == 1;
+        if (gate.LineLost()) {
+            return Stop{Stop::kLineLost};  // a lost line takes nothing: nothing to pace
+        }
+        if (!taken) {
+            // A byte the line did not take breaks the command off: the rest
+            // must not reach the device as another command.
+            return Stop{Stop::kNotSent};
+        }
+        pause_ms(last ? command.last_pause : command.pause);
+    }
+    return found;
+}
+
+Stop await_reply(Link& link, Answer* answer) {
+    SerialGate& gate = link.gate;
+    char* byte = reinterpret_cast<char*>(&link.exchange);
+    answer->reply.reset();
     if (gate.Recv(byte, 1) == 1 ||
         (wait_for_input(gate, kReplyBoundMs) && gate.Recv(byte, 1) == 1)) {
-        return Reply{exchange, Unasked::kNone};
+        answer->reply = link.exchange;
+        return after_wait(gate);
     }
     // A reply that is only late must not answer the next question: it is
-    // given as long again to show itself, and the line is out of step if it
-    // does.
-    return Reply{std::nullopt, stay_quiet(gate, kReplyBoundMs)};
+    // given time to show itself, and the line is out of step if it does.
+    return stay_quiet(link, kLateReplyWindowMs, link.last_step);
 }
 
-Unasked stay_quiet(SerialGate& gate, int ms) {
-    if (!wait_for_input(gate, ms)) {
-        return Unasked::kNone;
-    }
-    std::uint8_t last[kKept] = {};
-    drain(gate, last);
-    return Unasked::kBytes;
+Stop confirm_quiet(Link& link, const Step& step) {
+    return stay_quiet(link, kConfirmQuietMs, step);
 }
 
-bool settle_line(SerialGate& gate, int owed_echoes) {
-    const std::int64_t limit = steady_us() + kSettleLimitMs * std::int64_t{1000};
-    int owed = owed_echoes;
-    for (;;) {
-        // An echo still owed is waited for up to the limit: a device that
-        // was held up for a moment must not leave one to answer the first
-        // question. After the last, the usual quiet time is enough.
-        const int left_ms = static_cast<int>((limit - steady_us() + 999) / 1000);
-        if (!wait_for_input(gate, owed > 0 ? std::max(left_ms, 1) : kSettleQuietMs)) {
+Stop ask(Link& link, const Command& command, Answer* answer) {
+    answer->reply.reset();
+    const Stop stop = send_command(link, command);
+    return stop ? stop : await_reply(link, answer);
+}
+
+std::string step_text(const Step& step) {
+    static const char* const kSetterNames[] = {"pager", "table", "pager_to_table"};
+    char text[64];
+    const char* when = step.after ? "after" : "at";
+    switch (step.kind) {
+        case Step::kSync:
+            std::snprintf(text, sizeof text, "%s the sync", when);
+            break;
+        case Step::kSetter: {
+            const char* name = step.command == CMD_SET_PAGER   ? kSetterNames[0]
+                               : step.command == CMD_SET_TABLE ? kSetterNames[1]
+                                                               : kSetterNames[2];
+            std::snprintf(text, sizeof text,
+                          step.after ? "after the %s setter" : "at the value of the %s setter",
+                          name);
             break;
         }
-        if (steady_us() >= limit) {
-            return false;
-        }
-        char byte = 0;
-        while (gate.Recv(&byte, 1) == 1) {
-            owed -= static_cast<std::uint8_t>(byte) == CMD_SYNC ? 1 : 0;
-        }
+        case Step::kQuery:
+            std::snprintf(text, sizeof text, "%s the reply to %02X", when, step.command);
+            break;
+        case Step::kClear:
+        case Step::kCheck:
+            std::snprintf(text, sizeof text, "%s the %s of table %u, entry %u", when,
+                          step.kind == Step::kClear ? "clear" : "check", step.table, step.entry);
+            break;
+        case Step::kBeforeFirstClear:
+            return "before the first clear";
+        case Step::kAfterLastCheck:
+            return "after the last check";
     }
-    return !gate.LineLost() && !interrupt_requested();
+    return text;
 }
 
-bool report_unasked(Unasked unasked) {
-    if (unasked == Unasked::kEcho) {
-        say("\nError: the line echoes what is sent (a loopback plug, or an adapter with local "
-            "echo).");
-    } else if (unasked == Unasked::kBytes) {
-        say("\nError: bytes came that answer no question (line noise, or a device answering "
-            "late or twice).");
+std::string stop_message(const Stop& stop) {
+    std::string what;
+    if (stop.reason == Stop::kEcho || stop.reason == Stop::kUnasked) {
+        what =
+            ": " + std::to_string(stop.count) + (stop.count == 1 ? " byte, last" : " bytes, last");
+        char hex[4];
+        for (int i = Stop::kKept - std::min(stop.count, Stop::kKept); i < Stop::kKept; ++i) {
+            std::snprintf(hex, sizeof hex, " %02X", stop.last[i]);
+            what += hex;
+        }
+        what += ", " + step_text(stop.step);
     }
-    return unasked != Unasked::kNone;
+    switch (stop.reason) {
+        case Stop::kNone:
+        case Stop::kNoDevice:
+        case Stop::kInterrupted:
+            return "";
+        case Stop::kLineLost:
+            return "\nError: the line to the device was lost.";
+        case Stop::kNotSent:
+            return "\nError: the line did not take a byte sent to the device (its output is "
+                   "stopped, or its driver failed).";
+        case Stop::kEcho:
+            return "\nError: the line echoes what is sent (a loopback plug, or an adapter with "
+                   "local echo)" +
+                   what + ".";
+        case Stop::kUnasked:
+            return "\nError: bytes came that answer no question (line noise, or a device "
+                   "answering late or twice)" +
+                   what + ".";
+        case Stop::kStoppedAnswering:
+            return "\nError: the device stopped answering.";
+        case Stop::kNoGeometry:
+            return "\nError: the device did not report its table size.";
+        case Stop::kNoTableSize: {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "\nError: the device reported %u tables of %u entries, not a table "
+                          "size (at most %u tables of %u entries).",
+                          stop.tables, stop.entries, kMostTables, kMostEntries);
+            return text;
+        }
+    }
+    return "";
 }
 
-bool report_line_lost(SerialGate& gate) {
-    if (!gate.LineLost()) {
-        return false;
+void say_stop(const Stop& stop) {
+    const std::string message = stop_message(stop);
+    if (!message.empty()) {
+        say("%s", message.c_str());
     }
-    say("\nError: the line to the device was lost.");
-    return true;
+}
+
+int stop_status(const Stop& stop) {
+    return stop ? 1 : 0;
 }

@@ -9,3 +9,11 @@ void close_and_end_if_interrupted(SerialGate& gate) {
     gate.Close();
     end_if_interrupted();
 }
+
+int end_run(Link& link, const Stop& stop) {
+    if (stop.reason == Stop::kInterrupted) {
+        close_and_end_if_interrupted(link.gate);
+    }
+    say_stop(stop);
+    return stop_status(stop);
+}

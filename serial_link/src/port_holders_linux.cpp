@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "port_holders.h"
+#include "other_users.h"
 
 namespace {
 

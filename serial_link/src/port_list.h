@@ -4,7 +4,6 @@
 #include <string>
 
 #include "serial_link/port_paths.h"
-#include "serial_link/port_survey.h"
 #include "serial_link/serial_gate.h"
 
 // Fills `info` (not null) as SerialGate::GetPortsInfo describes, everything

@@ -11,14 +11,12 @@
 #include <string>
 #include <vector>
 
-// The lock file this process made for the port it holds. Move-only; the
+// The lock file this process made for the port it holds. Never copied; the
 // destructor releases it.
 class PortLock {
   public:
     PortLock() = default;
     ~PortLock();
-    PortLock(PortLock&& other) noexcept;
-    PortLock& operator=(PortLock&& other) noexcept;
     PortLock(const PortLock&) = delete;
     PortLock& operator=(const PortLock&) = delete;
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <utility>
 
-#include "port_holders.h"
+#include "other_users.h"
 
 namespace {
 
@@ -113,16 +113,6 @@ std::vector<std::string> lock_names(const std::string& device_path) {
 
 PortLock::~PortLock() {
     release();
-}
-
-PortLock::PortLock(PortLock&& other) noexcept : made_(std::exchange(other.made_, {})) {}
-
-PortLock& PortLock::operator=(PortLock&& other) noexcept {
-    if (this != &other) {
-        release();
-        made_ = std::exchange(other.made_, {});
-    }
-    return *this;
 }
 
 bool PortLock::take(const std::string& lock_dir, const std::string& device_path, int* holder) {

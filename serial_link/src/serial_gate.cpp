@@ -1,6 +1,6 @@
 // What SerialGate is on every platform: its life cycle, the port list
 // record and the choice of one port. The platform files give the port list,
-// Open, Close, Send, Recv and DiscardInput.
+// Open, Close, Send, Recv, WaitForInput and LineLost.
 #include <cstring>
 
 #include "port_list.h"

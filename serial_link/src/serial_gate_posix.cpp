@@ -1,5 +1,5 @@
-// SerialGate over POSIX terminal devices: Open, Close, Send, Recv and
-// DiscardInput. The port list gives the device path of each port number.
+// SerialGate over POSIX terminal devices: Open, Close, Send, Recv,
+// WaitForInput and LineLost. The port list gives the device path of each port number.
 //
 // The port is opened non-blocking and every wait is a poll() bounded by a
 // deadline on the steady clock, so no call can hang on a silent, wedged or
@@ -21,7 +21,7 @@
 
 #include "console/deadline.h"
 #include "low_latency.h"
-#include "port_holders.h"
+#include "other_users.h"
 #include "port_list.h"
 #include "port_lock.h"
 #include "serial_gate_posix.h"
@@ -76,7 +76,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kDrainCapMs = 1000;
 // How long Send waits for the line to take more bytes before it gives up.
 constexpr int kStallMs = 1000;
-// Reads DiscardInput makes at most, so a flooding line cannot keep it busy.
+// Reads Open makes at most to empty the line, so a flooding line cannot keep
+// it busy.
 constexpr int kDiscardReads = 64;
 
 // The device speaks at kDeviceBaud only.
@@ -365,13 +366,4 @@ bool SerialGate::WaitForInput(int timeout_ms) {
 
 bool SerialGate::LineLost() const {
     return port_ && port_->lost;
-}
-
-void SerialGate::DiscardInput() {
-    if (!port_) {
-        return;
-    }
-    tcflush(port_->fd, TCIFLUSH);
-    // A pseudo-terminal may still be handing over bytes the flush missed.
-    read_away(port_->fd);
 }

@@ -1,5 +1,5 @@
-// SerialGate over the Windows COM ports: Open, Close, Send, Recv and
-// DiscardInput.
+// SerialGate over the Windows COM ports: Open, Close, Send, Recv,
+// WaitForInput and LineLost.
 #include "serial_gate_win32.h"
 
 #include <windows.h>
@@ -235,11 +235,4 @@ bool SerialGate::WaitForInput(int timeout_ms) {
 
 bool SerialGate::LineLost() const {
     return port_ && port_->lost;
-}
-
-void SerialGate::DiscardInput() {
-    if (port_) {
-        port_->has_ahead = false;
-        PurgeComm(port_->handle, PURGE_RXCLEAR);
-    }
 }

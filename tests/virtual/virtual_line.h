@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "simulator/device_engine.h"
@@ -30,6 +31,11 @@ struct VirtualPort {
     // baud rate); -1: none.
     int noise = -1;
     int noise_after_ms = 0;
+    // Single bytes the line carries: (ms after the port's opening, byte).
+    std::vector<std::pair<int, std::uint8_t>> strays = {};
+    // The line takes this many bytes from the host, then no more (its output
+    // stopped); -1: every byte.
+    int takes_bytes = -1;
 };
 
 struct VirtualSetup {
@@ -57,11 +63,11 @@ void virtual_reset(const VirtualSetup& setup);
 //   open33  close   Open of port 33 (one that exists) / Close of the open port
 //   >F6             byte F6 sent and taken by the line
 //   >F6!            byte F6 handed to Send after the line was lost
+//   >F6-            byte F6 handed to Send and not taken by the line
 //   p20             pause_ms(20)
 //   w1.5  t30       a wait for a byte that ended after 1.5 ms with one there /
 //                   that ran its whole 30 ms with none
 //   <0A             byte 0A read
-//   x0A             byte 0A dropped unread (DiscardInput)
 //   key             the key prompt's wait
 // Durations are milliseconds of virtual time, exact to the microsecond.
 const std::string& virtual_trace();

@@ -93,6 +93,9 @@ void schedule_noise(const VirtualPort& port) {
         at += kGapsMs[i % 5] * std::int64_t{1000};
         m.incoming.emplace(at, static_cast<std::uint8_t>(port.noise));
     }
+    for (const auto& [ms, byte] : port.strays) {
+        m.incoming.emplace(m.now_us + ms * std::int64_t{1000}, byte);
+    }
 }
 
 // Takes the first byte that has arrived by now, if any.
@@ -212,6 +215,10 @@ int SerialGate::Send(const char* buffer, int length) {
             port_->lost = true;
             break;
         }
+        if (m.bytes_sent == port_->port.takes_bytes) {
+            step(">%02X-", byte);
+            break;
+        }
         step(">%02X", byte);
         ++sent;
         if (++m.bytes_sent == m.setup.interrupt_after_bytes) {
@@ -258,13 +265,6 @@ bool SerialGate::WaitForInput(int timeout_ms) {
 
 bool SerialGate::LineLost() const {
     return port_ && port_->lost;
-}
-
-void SerialGate::DiscardInput() {
-    std::uint8_t byte = 0;
-    while (port_ && take_arrived(&byte)) {
-        step("x%02X", byte);
-    }
 }
 
 // ---- Pauses and the console ---------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <fstream>
 
 void VirtualRun::SetUp() {
@@ -32,12 +33,21 @@ std::string hex(std::uint8_t byte) {
     return {kDigits[byte >> 4], kDigits[byte & 0xF]};
 }
 
+std::string waited_out(int ms) {
+    std::string trace;
+    for (; ms > 0; ms -= kWaitSliceMs) {
+        trace += "t" + std::to_string(std::min(ms, kWaitSliceMs)) + " ";
+    }
+    return trace;
+}
+
 std::string synced(int port) {
-    return "open" + std::to_string(port) + " " + repeat(">FF p20 <FF", 20) + kQuiet;
+    return "open" + std::to_string(port) + " " + repeat(">FF p20 <FF", 20) +
+           waited_out(kSettleQuietMs);
 }
 
 std::string no_reply(std::uint8_t command) {
-    return ">" + hex(command) + " p20 " + kNoReply + kNoReply;
+    return ">" + hex(command) + " p20 " + kNoReply + waited_out(kLateReplyWindowMs);
 }
 
 std::string sent_bytes(const std::string& trace) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "expected_output.h"
+#include "serial_link/serial_link.h"
 #include "virtual_line.h"
 
 // Runs each test in a fresh empty working directory (config.txt goes there)
@@ -32,12 +33,12 @@ class VirtualRun : public ::testing::Test {
 
 // Trace pieces for the steps of a well-behaved exchange.
 std::string hex(std::uint8_t byte);
-// The line staying quiet for 100 ms: two slices of a wait.
-inline const std::string kQuiet = "t50 t50 ";
-// A reply bound that ran out, slice by slice.
-inline const std::string kNoReply =
-    "t50 t50 t50 t50 t50 t50 t50 t50 t50 t50 "
-    "t50 t50 t50 t50 t50 t50 t50 t50 t50 t50 ";
+// A wait of `ms` that ran out, slice by slice.
+std::string waited_out(int ms);
+// The line staying quiet after a reply, which confirms it.
+inline const std::string kQuiet = waited_out(kConfirmQuietMs);
+// A reply bound that ran out.
+inline const std::string kNoReply = waited_out(kReplyBoundMs);
 // Discovery on port `port` with all 20 syncs echoed, then the line let fall
 // quiet.
 std::string synced(int port = 33);

@@ -18,11 +18,6 @@
 // (console/run_log.h) while one is written.
 PAGER_PRINTF_FORMAT(1, 2) void say(const char* format, ...);
 
-// Turns say()'s messages off (false) or back on (true, the default). A tool
-// that runs the programs' steps for a report of its own keeps their messages
-// out of it.
-void show_messages(bool shown);
-
 // True when standard output is a console (a terminal on POSIX, a console
 // window on Windows; the NUL device and /dev/null are not consoles).
 bool stdout_is_console();

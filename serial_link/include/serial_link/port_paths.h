@@ -19,6 +19,11 @@ struct PortPaths {
     std::string chosen_device;
 };
 
+// POSIX: the device path of port `port` under `paths`, or an empty string
+// when the number names no port. The port list knows the system's device
+// names, so the POSIX gate asks it.
+std::string port_device_path(const PortPaths& paths, int port);
+
 // A SerialGate that lists and opens the ports found under `paths`.
 class SerialGateAt : public SerialGate {
   public:

@@ -155,10 +155,6 @@ class SerialGate {
     // adapter is pulled out). It stays true until the next Open or Close.
     bool LineLost() const;
 
-    // Drops every byte received but not yet read. Does nothing when no port
-    // is open.
-    void DiscardInput();
-
     struct Port;  // the open port's platform state
     // Ends a Port: the platform file that makes Ports defines it, since only
     // it knows what one holds.

@@ -1,9 +1,11 @@
 // The device link: the serial port, the device's one-byte command set with
-// its pacing, and finding the device on the machine's ports.
+// its pacing, the one frame every command goes out in, why a run stops, and
+// finding the device on the machine's ports.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 #include "serial_link/serial_gate.h"
 
@@ -28,8 +30,7 @@ inline constexpr int kPauseLongMs = 20;
 void pause_ms(int ms);
 
 // The steady clock pause_ms measures with, in microseconds from an
-// unspecified start. Letting the line fall quiet (settle_line) measures its
-// limit on it.
+// unspecified start. Every wait on the line is bounded on it.
 std::int64_t steady_us();
 
 // How long a reply is waited for: the reply to a query (F6, F8, FA) and the
@@ -40,10 +41,19 @@ std::int64_t steady_us();
 // than this means the device has stopped listening.
 inline constexpr int kReplyBoundMs = 1000;
 
-// The line counts as quiet once no byte has come for kSettleQuietMs: longer
-// than the 20 ms between a late device's sync echoes, and than the gaps of
-// a babbling line. Letting the line fall quiet after discovery
-// (settle_line) throws input away until it is, for kSettleLimitMs at most.
+// After a reply that did not come within kReplyBoundMs, the line must stay
+// quiet this long: a reply that was only late must not answer the next
+// question. A byte that comes then stops the run.
+inline constexpr int kLateReplyWindowMs = 1000;
+
+// A reply counts once the line stayed quiet this long after it: a doubled
+// reply, an echo or noise shows itself within it.
+inline constexpr int kConfirmQuietMs = 100;
+
+// The line counts as settled after discovery's sync once no byte has come
+// for kSettleQuietMs: longer than the 20 ms between a late device's sync
+// echoes, and than the gaps of a babbling line. It must settle within
+// kSettleLimitMs.
 inline constexpr int kSettleQuietMs = 100;
 inline constexpr int kSettleLimitMs = 1000;
 
@@ -52,88 +62,181 @@ inline constexpr int kSettleLimitMs = 1000;
 // (interrupt_requested, console/process.h).
 inline constexpr int kWaitSliceMs = 50;
 
-// What came from the line while no reply was due: before a command's last
-// byte, after a reply, or while the line was to stay quiet.
-enum class Unasked {
-    kNone,   // nothing: the line is in step
-    kBytes,  // bytes nobody asked for: noise, or a device out of step
-    kEcho,   // the line gave back what was sent: a loopback or a local echo
+// The largest table memory a device can have: vantel writes at most 99
+// tables of 250 entries. A larger report comes from something else (a line
+// giving back its own questions, noise), and erasing by it would cost hours
+// for nothing.
+inline constexpr unsigned kMostTables = 99;
+inline constexpr unsigned kMostEntries = 250;
+
+// Where in a run something happened, for telling the user where bytes came
+// that nobody asked for. Table numbers and entry indexes are as on the
+// wire: tables from 1, entries from 0.
+struct Step {
+    enum Kind : std::uint8_t {
+        kSync,              // discovery's sync and settle
+        kSetter,            // a setter, `command`: its value byte
+        kQuery,             // a query, `command`, and its reply
+        kClear,             // the clear of `table`, `entry`
+        kCheck,             // the check of `table`, `entry`, and its reply
+        kBeforeFirstClear,  // the quiet that confirms the geometry
+        kAfterLastCheck,    // the quiet that confirms the last check
+    };
+    Kind kind = kSync;
+    std::uint8_t command = 0;
+    unsigned table = 0;
+    unsigned entry = 0;
+    // The bytes came after the step was done, not while it was under way.
+    bool after = false;
 };
 
-// What a question to the device got. `reply` is empty when no byte came in
-// the reply window, when something unasked came first (`unasked`), when the
-// line was lost, or when an interruption came.
-struct Reply {
+// Why a run stops before its end. Every way out the device link can find is
+// one of these; the runs print it in one place (say_stop) and end with
+// stop_status.
+struct Stop {
+    enum Reason : std::uint8_t {
+        kNone,              // the run goes on
+        kNoDevice,          // no port answered the sync (discovery said so)
+        kInterrupted,       // Ctrl+C or a termination signal, between two commands
+        kLineLost,          // the line to the device went away
+        kNotSent,           // the line did not take a byte: the command is broken off
+        kEcho,              // the line gives back what is sent
+        kUnasked,           // bytes came that answer no question
+        kStoppedAnswering,  // brisko: kSilentChecksToStop checks in a row got no reply
+        kNoGeometry,        // brisko: a geometry query got no reply
+        kNoTableSize,       // brisko: a geometry beyond any device's table memory
+    };
+    // The last kKept unasked bytes are kept, oldest first.
+    static constexpr int kKept = 4;
+
+    Stop() = default;
+    explicit Stop(Reason why) : reason(why) {}
+
+    Reason reason = kNone;
+    // kEcho, kUnasked: how many bytes came, the last of them, and where.
+    int count = 0;
+    std::uint8_t last[kKept] = {};
+    Step step;
+    // kNoTableSize: what the device reported.
+    unsigned tables = 0;
+    unsigned entries = 0;
+
+    explicit operator bool() const { return reason != kNone; }
+};
+
+// The message a stop prints, "" for kNone, kNoDevice and kInterrupted, whose
+// words (if any) are printed where they happen:
+//   kLineLost  "\nError: the line to the device was lost."
+//   kNotSent   "\nError: the line did not take a byte sent to the device (its
+//              output is stopped, or its driver failed)."
+//   kEcho      "\nError: the line echoes what is sent (a loopback plug, or an
+//              adapter with local echo): <what came>."
+//   kUnasked   "\nError: bytes came that answer no question (line noise, or a
+//              device answering late or twice): <what came>."
+//   kStoppedAnswering  "\nError: the device stopped answering."
+//   kNoGeometry        "\nError: the device did not report its table size."
+//   kNoTableSize       "\nError: the device reported <t> tables of <e>
+//                      entries, not a table size (at most 99 tables of 250
+//                      entries)."
+// <what came> is "<n> byte(s), last <hex bytes>, <step>", with the step as
+// step_text gives it: "2 bytes, last 5A 5A, at the check of table 2, entry 7".
+std::string stop_message(const Stop& stop);
+
+// Where `step` is, as the stop messages say it. While it is under way: "at
+// the value of the table setter", "at the reply to F8", "at the clear of
+// table 1, entry 0", "at the check of table 2, entry 7"; after it: "after
+// the sync", "after the table setter", "after the reply to F8"; and "before
+// the first clear", "after the last check".
+std::string step_text(const Step& step);
+
+// Prints stop_message(stop) (say, console/console.h) when there is one.
+void say_stop(const Stop& stop);
+
+// The exit status a run ends with on `stop`: 0 for kNone, 1 for any other.
+int stop_status(const Stop& stop);
+
+// The most bytes a command has.
+inline constexpr int kMaxCommandBytes = 4;
+
+// A command as it goes on the wire: its bytes, each followed by `pause` ms,
+// the last by `last_pause` ms.
+struct Command {
+    std::uint8_t bytes[kMaxCommandBytes] = {};
+    int count = 0;
+    int pause = kPauseLongMs;
+    int last_pause = kPauseLongMs;
+    Step step;
+};
+
+// The commands of the device, paced as the device needs them.
+Command setter(std::uint8_t command, std::uint8_t value);  // 20 ms, 20 ms
+Command query(std::uint8_t command);                       // 20 ms, then the reply
+Command clear_entry(unsigned table, unsigned entry);       // 10, 10, 10, 20 ms
+Command check_entry(unsigned table, unsigned entry);       // 10, 10, 10 ms, then the reply
+
+// One run's hold on the device: its port and its exchange byte, through
+// which every byte it sends and every reply it reads passes, and the step
+// it last went through.
+struct Link {
+    explicit Link(SerialGate& port) : gate(port) {}
+
+    SerialGate& gate;
+    std::uint8_t exchange = 0;
+    Step last_step;
+};
+
+// Sends `command` as one frame, the same for every command:
+//  1. nothing at all when an interruption has come (kInterrupted);
+//  2. every byte but the last, each with its pause;
+//  3. right before the last byte, every byte that has come is read: the
+//     device answers only after the whole command, so anything there is
+//     unasked (kUnasked; kEcho when it ends with the bytes just sent). A
+//     command already under way still goes out whole, then the run stops;
+//     a one-byte command is not sent at all. The stop's step is the command
+//     (for a one-byte command, the step before it: the bytes came after
+//     that);
+//  4. the last byte with its pause.
+// A byte the line does not take ends the frame at once: kLineLost when the
+// line is gone, kNotSent otherwise; nothing more goes out. Returns kNone when
+// the command went out whole with nothing unasked.
+Stop send_command(Link& link, const Command& command);
+
+// What a question to the device got: its reply, or none within the bound.
+struct Answer {
     std::optional<std::uint8_t> reply;
-    Unasked unasked = Unasked::kNone;
 };
 
-// Stores `value` in the run's exchange byte, sends that one byte and then
-// pauses for at least `pause` ms. A failed send is not reported: the device
-// protocol has no acknowledgement to check it by. Once the line is lost
-// nothing is sent and nothing paced.
-void send_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t value, int pause);
+// Waits up to kReplyBoundMs for the reply to the command just sent, and
+// reads it into the exchange byte. When none came, the line must then stay
+// quiet for kLateReplyWindowMs, or the run stops (kUnasked): a late reply
+// must not answer the next question. Also stops on a lost line and an
+// interruption.
+Stop await_reply(Link& link, Answer* answer);
 
-// Reads, without waiting, every byte that has come and was not asked for.
-// Called right before a command's last byte: the device answers only after
-// it, so anything there is not the answer. `sent` holds the command's bytes
-// sent so far (`count` of them, 0 for a one-byte command). Returns kNone
-// when nothing had come; kEcho when the bytes end with the `count` bytes
-// sent, count >= 1; kBytes otherwise.
-Unasked take_unasked(SerialGate& gate, const std::uint8_t* sent, int count);
+// Waits kConfirmQuietMs for the line to stay quiet, which confirms the
+// reply before it; a byte that comes stops the run (kUnasked at `step`).
+// Also stops on a lost line and an interruption.
+Stop confirm_quiet(Link& link, const Step& step);
 
-// Asks the device for one byte: takes the unasked input first
-// (take_unasked), and sends nothing when there was some. Otherwise sends
-// `command` with a 20 ms pause and waits for the reply as recv_reply does.
-// A missing reply is never reported as a byte value: the exchange byte then
-// still holds `command`, but `reply` is empty.
-Reply query_byte(SerialGate& gate, std::uint8_t& exchange, std::uint8_t command);
+// Asks the device: send_command, then await_reply. The reply counts once it
+// is confirmed: by confirm_quiet, or by the next command's look before its
+// last byte.
+Stop ask(Link& link, const Command& command, Answer* answer);
 
-// Waits up to kReplyBoundMs for one byte, reading it into the exchange byte:
-// the reply. When none came, the line must then stay quiet for as long again
-// (stay_quiet), so that a late reply cannot answer the next question: a
-// byte that comes then makes `unasked` kBytes. Returns early, with no reply,
-// when the line is lost or an interruption comes. Sleeps while it waits.
-Reply recv_reply(SerialGate& gate, std::uint8_t& exchange);
-
-// Waits `ms` for the line to stay quiet, which confirms the reply before
-// it. Returns kNone when no byte came; kBytes, having read what had come,
-// when one did. Returns kNone early when the line is lost or an
-// interruption comes: the caller asks for those.
-Unasked stay_quiet(SerialGate& gate, int ms);
-
-// Reads and throws away input until none has come for kSettleQuietMs, after
-// discovery's sync: while fewer than `owed_echoes` sync echoes (FF) have
-// come, the line is waited on up to the limit instead, so that a device held
-// up for a moment cannot leave an echo to answer the first question.
-// Returns true when the line fell quiet; false when it did not within
-// kSettleLimitMs (a babbling line), and early when the line is lost or an
-// interruption comes.
-bool settle_line(SerialGate& gate, int owed_echoes);
-
-// When `unasked` is not kNone, prints why the run stops and returns true:
-// kEcho: "\nError: the line echoes what is sent (a loopback plug, or an
-// adapter with local echo)."; kBytes: "\nError: bytes came that answer no
-// question (line noise, or a device answering late or twice).". The runs
-// then end with exit status 1, without a key prompt, having sent nothing
-// more than the command in flight.
-bool report_unasked(Unasked unasked);
-
-// True when the line to the device is lost (SerialGate::LineLost); then also
-// prints "\nError: the line to the device was lost.". The runs ask it after
-// each command and end with exit status 1, without a key prompt, when it is
-// true.
-bool report_line_lost(SerialGate& gate);
-
-// Finds the device: walks the port list, probing each port whose state byte
-// is 1 with the sync handshake, and stops at the first port that echoes and
-// then falls quiet (settle_line), so that a late echo is not taken for the
-// answer to the first question. Prints "\nWait sync ...", one "." per echo,
-// then "found on COM<n> ok."; for a port that echoed but never fell quiet,
-// "COM<n> is noisy, not the device.\nWait sync ..." and the scan goes on;
-// "error - not responding\n" when no port answered.
+// The sync handshake on the open port of `gate`, as discovery and pager-ports
+// both do it (serial_link/sync_probe.h). Finds the device: walks the port
+// list, probing each port whose state byte is 1, and stops at the first
+// port that echoes and then falls quiet, so that a late echo is not taken
+// for the answer to the first question. Prints "\nWait sync ...", one "."
+// per echo, then "found on COM<n> ok."; for a port that echoed but never fell
+// quiet, "COM<n> is noisy, not the device.\nWait sync ..." and the scan goes
+// on; "error - not responding\n" when no port answered.
 //
 // Returns the port number with that port left open, or -1 with no port
 // open. Also -1, with no port open and nothing more printed, when an
 // interruption came (interrupt_requested): the run ends on it.
 int find_device(SerialGate& gate);
+
+// Discovery as a step of a run: kNone with the device's port open, or
+// kNoDevice / kInterrupted. Sets `link.last_step` to the sync.
+Stop find_device(Link& link);

@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "serial_link/port_survey.h"
+#include "serial_link/port_holders.h"
+#include "serial_link/serial_gate.h"
 
 // True when process `pid` is running and is not a zombie, whether or not
 // this process may signal it. A zombie holds nothing.
