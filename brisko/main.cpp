@@ -40,7 +40,7 @@ int main(int argc, char* argv[]) {
         return early;
     }
     install_interrupt_handlers();
-    const int status = run_brisko();
+    const int status = run_brisko(options);
     end_if_interrupted();
-    return end_run(status);
+    return finish_run(status);
 }

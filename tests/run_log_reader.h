@@ -9,7 +9,7 @@
 
 struct LogLine {
     double ms = -1;     // -1 for a line that is not "<ms> <event> [<text>]"
-    std::string event;  // start, args, open, close, >, <, say, exit, signal
+    std::string event;  // start, args, open, >, <, say, exit, signal
     std::string text;   // unescaped for say and args
 };
 

@@ -36,7 +36,6 @@ TEST(ConsoleTitle, ShowsTheTimeLeftOnceASecondAndPutsTheOldTitleBack) {
         show_time_left("brisko", "clearing", static_cast<long>(at / 1000), 24750, 31 * 60000, at);
     }
     put_back_title();
-    show_time_left("brisko", "checking", 1, 2, 0, second * 9);  // after the way out: nothing
     const std::vector<std::string> expected = {
         "brisko: clearing 0 of 24,750, about 31 min left",
         "brisko: clearing 1,000 of 24,750, about 31 min left",

@@ -39,7 +39,7 @@ int main(int argc, char* argv[]) {
         return early;
     }
     install_interrupt_handlers();
-    const int status = run_vantel();
+    const int status = run_vantel(options);
     end_if_interrupted();
-    return end_run(status);
+    return finish_run(status);
 }

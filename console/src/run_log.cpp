@@ -112,10 +112,6 @@ void run_log_open_port(int port, const char* identity) {
     line("open", text);
 }
 
-void run_log_close_port() {
-    line("close", "");
-}
-
 void run_log_bytes(char direction, const std::uint8_t* bytes, int count) {
     static const char kDigits[] = "0123456789ABCDEF";
     const char event[2] = {direction, '\0'};

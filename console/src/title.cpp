@@ -54,6 +54,5 @@ void put_back_title() {
     if (title == Title::kShown) {
         title_restore();
     }
-    // A title put back stays so: nothing after the run's steps shows another.
-    title = Title::kNone;
+    title = Title::kUntouched;
 }

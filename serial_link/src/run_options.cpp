@@ -31,7 +31,7 @@ int read_run_options(int argc, const char* const* argv, const char* program, con
     return -1;
 }
 
-int end_run(int status) {
+int finish_run(int status) {
     put_back_title();
     run_log_exit(status);
     return status;

@@ -7,9 +7,10 @@
 // steady clock, then one space and the event:
 //   start   <program> <version> <date> <time> <UTC offset>   the record begins
 //   args    the command line after the program's name, words separated by spaces
-//   open    COM<n> <device> [usb <vendor>:<product>] [serial <serial>]
-//           a port opened (Linux names the USB adapter where sysfs does)
-//   close   the open port closed
+//   open    COM<n> <device> [(<device a link leads to>)] [usb <vendor>:<product>]
+//           [serial <serial>] [(did not open)]
+//           a port that discovery opens (Linux names the USB adapter where
+//           sysfs does; Windows gives \\.\COM<n> and the driver's device)
 //   >       one byte sent, two hex digits
 //   <       one byte received, two hex digits
 //   say     a message as printed, with \n, \r, \\ and \xNN for line feeds,
@@ -39,7 +40,6 @@ bool run_log_active();
 
 // The events; each does nothing while no record is being written.
 void run_log_open_port(int port, const char* identity);
-void run_log_close_port();
 void run_log_bytes(char direction, const std::uint8_t* bytes, int count);
 void run_log_message(const char* text);
 // Ends the record with its exit (or signal) line and closes FILE.

@@ -24,6 +24,6 @@ void show_time_left(const char* program, const char* step, long done, long total
                     std::int64_t ms_left, std::int64_t now_us);
 
 // Puts back the title found before the first show_time_left; does nothing
-// when none was shown. Every way out of a run calls it (the key prompt, the
-// end of main, an interruption).
+// when none was shown. A show_time_left after it starts afresh. Every way out of a run calls it
+// (the key prompt, the end of main, an interruption).
 void put_back_title();

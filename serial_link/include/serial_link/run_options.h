@@ -24,4 +24,4 @@ int read_run_options(int argc, const char* const* argv, const char* program, con
 
 // Ends a run that returned `status`: puts the console title back and ends
 // the record with the status. Returns `status`.
-int end_run(int status);
+int finish_run(int status);

@@ -96,6 +96,9 @@ class SerialGate {
     // alone as port kDevicePathPort and opened by that path. Opens nothing.
     void ChoosePort(const PortChoice& choice);
 
+    // The port ChoosePort chose, -1 when none (every port is listed).
+    int ChosenPort() const { return chosen_port_; }
+
     // Port `port` as a record of the run names it: POSIX its device path
     // (and the device a link leads to), on Linux with the USB adapter's
     // "usb <vendor>:<product> serial <serial>" where sysfs has them;
