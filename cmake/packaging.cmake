@@ -8,7 +8,8 @@
 #     Linux:   pager-tools_<version>_<arch>.deb          (vantel, brisko, pager-ports)
 #              pager-tools-devsim_<version>_<arch>.deb   (the device simulator)
 #     Windows (mingw-w64 cross build): pager-tools-<version>-win64.zip, holding
-#              vantel.exe, brisko.exe, pager-ports.exe, README.md and LICENSE
+#              vantel.exe, brisko.exe, pager-ports.exe, README.md, LICENSE
+#              and docs/TROUBLESHOOTING.md
 #
 # Included at the end of the top-level CMakeLists.txt, after every target
 # exists. Needs GNUInstallDirs.
@@ -32,6 +33,10 @@ if(TARGET devsim)
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT programs)
+# The technician's guide to what stops a run, where the README's links find
+# it: a technician at a device often has no network.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/TROUBLESHOOTING.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT programs)
 
 # Manual pages, with the release written into their title line, gzipped as
 # Debian wants them when gzip is there. Windows gets none: its users have no
@@ -43,11 +48,19 @@ if(NOT WIN32)
     set(pager_man_simulator devsim.1)
   endif()
   find_program(PAGER_GZIP gzip)
+  # vantel's and brisko's pages are man/<page>.in, into which man_page.cmake
+  # splices the sections they share (man/shared); the others are whole.
+  file(GLOB pager_man_shared CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/shared/*.man)
   set(pager_man_outputs)
   foreach(page IN LISTS pager_man_programs pager_man_simulator)
     set(source ${PROJECT_SOURCE_DIR}/man/${page})
+    if(EXISTS ${source}.in)
+      set(source ${source}.in)
+    endif()
+    string(REGEX REPLACE "[.][0-9]$" "" program ${page})
     set(versioned ${PROJECT_BINARY_DIR}/man/${page})
     set(commands COMMAND ${CMAKE_COMMAND} -DPAGE_IN=${source} -DPAGE_OUT=${versioned}
+                 -DPROGRAM=${program} -DSHARED_DIR=${PROJECT_SOURCE_DIR}/man/shared
                  -DVERSION=${PROJECT_VERSION} -P ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake)
     set(installed ${versioned})
     if(PAGER_GZIP)
@@ -56,7 +69,7 @@ if(NOT WIN32)
       list(APPEND commands COMMAND ${PAGER_GZIP} -9 -n -f ${versioned})
     endif()
     add_custom_command(OUTPUT ${installed} ${commands}
-                       DEPENDS ${source} ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
+                       DEPENDS ${source} ${pager_man_shared} ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
                        COMMENT "Manual page ${page}"
                        VERBATIM)
     list(APPEND pager_man_outputs ${installed})
