@@ -142,9 +142,8 @@ TEST(RunLog, AppendsARecordThatItsReaderReadsBack) {
         EXPECT_FALSE(run_log_active());
         run_log_message("after the end");
     }
-    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     const std::vector<LogLine> lines = read_run_log(text.str());
     ASSERT_EQ(lines.size(), 16u) << text.str();
     const std::vector<LogLine> one(lines.begin(), lines.begin() + 8);

@@ -36,6 +36,9 @@ inline std::vector<LogLine> read_run_log(const std::string& log) {
     std::istringstream in(log);
     std::string line;
     while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();  // Windows writes its text files with CR LF
+        }
         LogLine read;
         const std::size_t space = line.find(' ');
         char* end = nullptr;
