@@ -148,9 +148,9 @@ void print_heading(const char* where, bool silent_ports) {
         silent_ports ? "  silent port ms  /floor" : "");
 }
 
-int print_run(int run, const RunFigures& f) {
+int print_run(int run, const RunFigures& f, const char* mark) {
     if (!f.ok) {
-        std::printf("%3d  run failed\n", run);
+        std::printf("%3d%s run failed\n", run, mark);
         return 1;
     }
     const double ratio = f.wire_span / kWireFloorMs;
@@ -161,8 +161,8 @@ int print_run(int run, const RunFigures& f) {
     to_plain.push_back(f.wire_span / f.plain);
     own_cost.push_back(f.gap_over - f.reference_over);
     std::printf(
-        "%3d  %12.1f  %.4f  %.4f  %.4f  %6.1f  %.4f  %8.1f  %.4f  %11.3f  %11.3f  %6.1f  %8.3f%%",
-        run, f.wire_span, ratio, to_reference.back(), to_plain.back(), f.reference,
+        "%3d%s %12.1f  %.4f  %.4f  %.4f  %6.1f  %.4f  %8.1f  %.4f  %11.3f  %11.3f  %6.1f  %8.3f%%",
+        run, mark, f.wire_span, ratio, to_reference.back(), to_plain.back(), f.reference,
         f.reference / kWireFloorMs, f.plain, f.plain / kWireFloorMs, f.gap_over, f.reference_over,
         f.cpu, share * 100);
     if (f.silent_port >= 0) {

@@ -77,12 +77,11 @@ References pace_references(void (*plain_pause_ms)(int ms));
 void set_references(RunFigures* figures, const References& before, const References& after);
 
 // Prints the heading (with the silent-port columns when `silent_ports`), one
-// line per run, and the verdict. Each returns what main returns: print_run 1
-// for a failed run, print_verdict 0 when the runs met the goals and 3 when
-// not. The goals: the median run's wire span at most 1.002 of its reference
-// (the floor is what the machine's timer allows at that moment, not the sum
-// of the pauses), CPU at most 1 % of wall in every run, and a silent port at
-// most 0.45 s in every run. The ratios to the floor are printed too.
+// line per run (its number followed by `mark`), and the verdict. Each returns what main returns:
+// print_run 1 for a failed run, print_verdict 0 when the runs met the goals and 3 when not. The
+// goals: the median run's wire span at most 1.002 of its reference (the floor is what the machine's
+// timer allows at that moment, not the sum of the pauses), CPU at most 1 % of wall in every run,
+// and a silent port at most 0.45 s in every run. The ratios to the floor are printed too.
 void print_heading(const char* where, bool silent_ports);
-int print_run(int run, const RunFigures& figures);
+int print_run(int run, const RunFigures& figures, const char* mark = " ");
 int print_verdict();

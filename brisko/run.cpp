@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "console/console.h"
+#include "console/title.h"
 #include "serial_link/interruption.h"
 #include "serial_link/serial_link.h"
 
@@ -67,11 +68,27 @@ Stop read_geometry(Link& link, DeviceGeometry* geometry) {
     return stop;
 }
 
+// The pauses a clear and a check of one entry still owe, in ms.
+constexpr std::int64_t kClearMs = 3 * kPauseShortMs + kPauseLongMs;
+constexpr std::int64_t kCheckMs = 4 * kPauseShortMs;
+
+// Shows the step and the time left in the console title, at most once a
+// second: the pauses still due, and for each check still to come the time
+// the checks' replies have taken so far, on average.
+void show_progress(const char* step, unsigned done, const DeviceGeometry& geometry,
+                   std::int64_t ms_left) {
+    const long total = static_cast<long>(geometry.tables) * geometry.entries;
+    show_time_left("brisko", step, static_cast<long>(done), total, ms_left, steady_us());
+}
+
 // Sends the clear command for every entry, table by table, with a "." for
 // each that went out whole and clean.
 Stop clear_entries(Link& link, const DeviceGeometry& geometry) {
+    const std::int64_t total = static_cast<std::int64_t>(geometry.tables) * geometry.entries;
     for (unsigned t = 1; t <= geometry.tables; ++t) {
         for (unsigned e = 0; e < geometry.entries; ++e) {
+            const unsigned done = (t - 1) * geometry.entries + e;
+            show_progress("clearing", done, geometry, (total - done) * kClearMs + total * kCheckMs);
             if (Stop stop = send_command(link, clear_entry(t, e))) {
                 return stop;
             }
@@ -89,16 +106,23 @@ Stop clear_entries(Link& link, const DeviceGeometry& geometry) {
 Stop check_entries(Link& link, const DeviceGeometry& geometry, int* errors) {
     int silent_in_a_row = 0;
     const char* unconfirmed = "";
+    const std::int64_t total = static_cast<std::int64_t>(geometry.tables) * geometry.entries;
+    std::int64_t waited_us = 0;
     for (unsigned t = 1; t <= geometry.tables; ++t) {
         for (unsigned e = 0; e < geometry.entries; ++e) {
+            const unsigned done = (t - 1) * geometry.entries + e;
+            const std::int64_t reply_ms = done > 0 ? waited_us / done / 1000 : 0;
+            show_progress("checking", done, geometry, (total - done) * (kCheckMs + reply_ms));
             if (Stop stop = send_command(link, check_entry(t, e))) {
                 return stop;
             }
             say("%s", unconfirmed);
             Answer answer;
+            const std::int64_t asked_us = steady_us();
             if (Stop stop = await_reply(link, &answer)) {
                 return stop;
             }
+            waited_us += steady_us() - asked_us;
             silent_in_a_row = answer.reply ? 0 : silent_in_a_row + 1;
             const bool clear = answer.reply == std::uint8_t{0};
             *errors += clear ? 0 : 1;
@@ -140,8 +164,9 @@ Stop erase_and_verify(Link& link, int* errors) {
 
 }  // namespace
 
-int run_brisko() {
+int run_brisko(const RunOptions& options) {
     SerialGate gate;
+    gate.ChoosePort(options.port);
     Link link(gate);
     if (Stop stop = find_device(link)) {
         return end_run(link, stop);

@@ -2,7 +2,6 @@
 // them, and says why each is or is not usable.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "console/console.h"
@@ -12,7 +11,7 @@
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: pager-ports [--probe] [--json]\n"
+    "Usage: pager-ports [--probe] [--port PORT] [--json]\n"
     "\n"
     "Lists every serial port in the order vantel and brisko try them, with its COM\n"
     "number, device and state, whether this user can open it and, where not, why:\n"
@@ -23,6 +22,8 @@ constexpr char kUsage[] =
     "  --probe              also send the sync byte FF to every usable port, as the\n"
     "                       programs do, count the echoes and name the port they\n"
     "                       would use\n"
+    "  --port PORT          list and probe this port alone, as vantel and brisko try\n"
+    "                       it alone: COM<n>, or on POSIX systems a device path\n"
     "  --json               print the result as JSON, for scripts\n"
     "  -h, --help, -?, /?   show this text and exit\n"
     "  --version            show the version and exit\n"
@@ -31,50 +32,30 @@ constexpr char kUsage[] =
     "argument.\n"
     "Full manual: man pager-ports\n";
 
-constexpr int kUsageError = 2;
-
-struct Options {
-    bool probe = false;
-    bool json = false;
-};
-
-// Reads the options after the first argument's help and version. Returns
-// false, after a message on standard error, for an argument it does not know.
-bool read_options(int argc, char* argv[], Options* options) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--probe") == 0) {
-            options->probe = true;
-        } else if (std::strcmp(argv[i], "--json") == 0) {
-            options->json = true;
-        } else {
-            std::fprintf(stderr, "pager-ports: unknown argument '%s'\nTry 'pager-ports --help'.\n",
-                         argv[i]);
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
     open_standard_streams();
-    if (answer_help_or_version(argc, argv, "pager-ports", kUsage)) {
-        return 0;
+    Option options[] = {{"--probe", nullptr}, {"--port", "PORT"}, {"--json", nullptr}};
+    const CommandLine read = read_command_line(argc, argv, "pager-ports", kUsage, options);
+    if (read != CommandLine::kRun) {
+        return read == CommandLine::kAnswered ? 0 : kUsageStatus;
     }
-    Options options;
-    if (!read_options(argc, argv, &options)) {
-        return kUsageError;
+    PortChoice choice;
+    if (options[1].given != nullptr && !read_port_choice(options[1].given, &choice)) {
+        print_usage_error("pager-ports", options, "--port names no port");
+        return kUsageStatus;
     }
+    const bool probe = options[0].given != nullptr;
+    const bool json = options[2].given != nullptr;
     install_interrupt_handlers();
 
-    const Survey survey = survey_ports(PortPaths{}, options.probe);
+    const Survey survey = survey_ports(PortPaths{}, probe, choice);
     end_if_interrupted();
 
     const bool terminal = stdout_is_console();
     const bool colour = terminal && std::getenv("NO_COLOR") == nullptr;
-    const std::string report =
-        options.json ? survey_json(survey) : survey_text(survey, terminal, colour);
+    const std::string report = json ? survey_json(survey) : survey_text(survey, terminal, colour);
     put_text(report.c_str());
     return any_usable(survey) ? 0 : 1;
 }

@@ -252,9 +252,11 @@ std::string json_number_or_null(int value, bool present) {
 
 }  // namespace
 
-Survey survey_ports(const PortPaths& paths, bool probe) {
+Survey survey_ports(const PortPaths& all_paths, bool probe, const PortChoice& choice) {
     Survey survey;
-    SerialGateAt gate(paths);
+    SerialGateAt gate(all_paths);
+    gate.ChoosePort(choice);
+    const PortPaths& paths = gate.Paths();
     PortInfo info{};
     gate.GetPortsInfo(&info);
     for (int i = 0; i < info.count(); ++i) {

@@ -46,8 +46,9 @@ struct Survey {
 // open each port with state 1 as the programs do (SerialGate::Open at 9600,
 // closed at once), and with `probe` runs discovery's sync handshake on every
 // port that opened, stopping at none. Adds the hints for what it found.
-// Prints nothing.
-Survey survey_ports(const PortPaths& paths, bool probe);
+// With a port in `choice` (--port), the list holds that port alone, as it
+// does for vantel and brisko (SerialGate::ChoosePort). Prints nothing.
+Survey survey_ports(const PortPaths& paths, bool probe, const PortChoice& choice = PortChoice{});
 
 // True when at least one port opened.
 bool any_usable(const Survey& survey);

@@ -25,6 +25,13 @@ TEST_F(PagerPortsE2e, ProbeFindsTheDeviceBehindTwoSilentPorts) {
     EXPECT_EQ(r.silent_rx[0].size(), 20u);
     EXPECT_EQ(r.silent_rx[1].size(), 20u);
     EXPECT_EQ(r.rx.size(), 20u);
+    // With --port, that port alone is looked at and probed.
+    const E2eRun one = run_with_device(PAGER_PORTS_PATH, {"--silent-ports", "2"}, workdir_, 60000,
+                                       {"--probe", "--port", "/dev/ttyUSB2"});
+    EXPECT_EQ(one.exit_status, 0);
+    EXPECT_NE(one.out.find("ECHOES\nCOM35\t/dev/ttyUSB2\t1\tyes\t-\t20\n"), std::string::npos)
+        << one.out;
+    EXPECT_TRUE(one.silent_rx.empty());
 }
 
 TEST_F(PagerPortsE2e, ExitStatusSaysWhetherAnyPortIsUsable) {

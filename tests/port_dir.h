@@ -49,7 +49,7 @@ class PortDir {
 
     PortPaths paths() const {
         return PortPaths{(root_ / "dev").string(), (root_ / "sys").string(),
-                         (root_ / "lock").string()};
+                         (root_ / "lock").string(), ""};
     }
     // The UUCP lock file of device `name`.
     std::filesystem::path lock(const std::string& name) const {

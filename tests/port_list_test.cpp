@@ -184,3 +184,50 @@ TEST(PortList, DeviceNodesAndBindMountsCount) {
 }
 
 }  // namespace
+
+namespace {
+
+// --port: a number keeps that port of the list; a device path is followed to
+// its device, which is the list's port of that device or else port 0 alone.
+TEST(PortList, AChosenPortNarrowsTheListByNumberOrByDevice) {
+    PortDir dir;
+    PtyPair first;
+    PtyPair second;
+    PtyPair elsewhere;
+    ASSERT_TRUE(first.ok() && second.ok() && elsewhere.ok());
+    dir.link("ttyS0", "/dev/null");  // no UART reported: listed with state 0
+    dir.link("ttyUSB0", first.slave_path);
+    dir.link("ttyUSB1", second.slave_path);
+    fs::create_directories(dir.dev("serial/by-id"));
+    dir.link("serial/by-id/usb-FTDI_A1-if00-port0", "../../ttyUSB1");
+    const struct {
+        PortChoice choice;
+        Entries listed;
+    } cases[] = {
+        {{-1, ""}, {{1, 0}, {33, 1}, {34, 1}}},
+        {{34, ""}, {{34, 1}}},
+        {{1, ""}, {{1, 0}}},
+        {{5, ""}, {}},
+        {{-1, dir.dev("serial/by-id/usb-FTDI_A1-if00-port0").string()}, {{34, 1}}},
+        {{-1, second.slave_path}, {{34, 1}}},
+        {{-1, elsewhere.slave_path}, {{0, 1}}},
+        {{-1, dir.dev("ttyUSB9").string()}, {{0, 1}}},
+    };
+    SerialGateAt gate(dir.paths());
+    for (const auto& c : cases) {
+        gate.ChoosePort(c.choice);
+        PortInfo info;
+        gate.GetPortsInfo(&info);
+        EXPECT_EQ(entries_of(info), c.listed) << c.choice.port << " " << c.choice.device;
+    }
+    // The device outside the list opens by its own path; one that is not
+    // there does not open.
+    gate.ChoosePort({-1, elsewhere.slave_path});
+    EXPECT_TRUE(gate.Open(0, kDeviceBaud));
+    EXPECT_EQ(gate.Identify(0), elsewhere.slave_path);
+    gate.ChoosePort({-1, dir.dev("ttyUSB9").string()});
+    EXPECT_FALSE(gate.Open(0, kDeviceBaud));
+    EXPECT_EQ(gate.LastOpenFailure().kind, OpenFailure::kSystem);
+}
+
+}  // namespace

@@ -157,6 +157,7 @@ class ProcessE2e : public E2eTest<> {
         while (!sent && std::chrono::steady_clock::now() < deadline) {
             if (received(read_text(log)).size() >= bytes) {
                 const pid_t target = find_descendant(devsim, name);
+                out_at_signal_ = read_text(workdir_ + "/out");
                 sent = target > 0 && kill(target, sig) == 0;
             }
             std::this_thread::sleep_for(2ms);
@@ -167,6 +168,8 @@ class ProcessE2e : public E2eTest<> {
         }
         return received(read_text(log));
     }
+    // The program's redirected output as it was when the signal went.
+    std::string out_at_signal_;
 };
 
 TEST_F(ProcessE2e, SignalStopsTheRunAfterTheCommandInFlight) {
@@ -193,6 +196,11 @@ TEST_F(ProcessE2e, SignalStopsTheRunAfterTheCommandInFlight) {
         EXPECT_EQ(read_text(workdir_ + "/status"), std::to_string(128 + c.sig) + "\n");
         EXPECT_EQ(read_text(workdir_ + "/after"), read_text(workdir_ + "/before"));
         EXPECT_EQ(read_text(workdir_ + "/out").find("Press any key"), std::string::npos);
+        // Output into a file is there as it is printed, dots and all.
+        if (c.program == std::string(BRISKO_PATH)) {
+            EXPECT_NE(out_at_signal_.find("found on COM33 ok.\n\nErase."), std::string::npos)
+                << out_at_signal_;
+        }
         // Echoes lost on a loaded machine take dots away, never this.
         EXPECT_NE(read_text(workdir_ + "/out").find("found on COM33 ok."), std::string::npos)
             << "held output not written out: " << read_text(workdir_ + "/out")
@@ -224,15 +232,30 @@ TEST_F(ProcessE2e, HelpAndVersionTouchNoPort) {
             const E2eRun r = run_with_device(program, {}, workdir_, 60000, {arg});
             EXPECT_EQ(r.exit_status, 0);
             EXPECT_TRUE(r.rx.empty());
-            const std::string start =
-                std::strcmp(arg, "--version") == 0 ? name + " " : "Usage: " + name + "\n";
+            const std::string start = std::strcmp(arg, "--version") == 0
+                                          ? name + " "
+                                          : "Usage: " + name + " [--port PORT]";
             EXPECT_EQ(r.out.compare(0, start.size(), start), 0) << r.out;
         }
     }
-    // Anything else, and anything after the first argument, is ignored.
-    const E2eRun r = run_with_device(BRISKO_PATH, {"--tables", "0"}, workdir_, 60000, {"-x", "-h"});
-    EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(after_sync(r), (Bytes{0xF6, 0xF8, 0xFA}));
+    // Anything else is refused, and so is a log that cannot be written:
+    // nothing goes to the device.
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string err;
+    } refused[] = {
+        {{"-x", "-h"}, 2, "brisko: '-x' is not an option. Usage: brisko [--port PORT]"},
+        {{"--port", "COM0"}, 2, "brisko: --port COM0 names no port"},
+        {{"--log", "."}, 1, "brisko: cannot write the log to .: "},
+    };
+    for (const auto& c : refused) {
+        const E2eRun r = run_with_device(BRISKO_PATH, {}, workdir_, 60000, c.args);
+        EXPECT_EQ(r.exit_status, c.status) << c.args[0];
+        EXPECT_TRUE(r.rx.empty()) << c.args[0];
+        EXPECT_EQ(r.out, "") << c.args[0];
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
 }
 
 }  // namespace

@@ -2,19 +2,29 @@
 // and reads each one back.
 #include "console/process.h"
 #include "run.h"
+#include "serial_link/run_options.h"
 
 namespace {
 
 constexpr char kUsage[] =
-    "Usage: vantel\n"
+    "Usage: vantel [--port PORT] [--log FILE]\n"
     "\n"
     "Stores the three settings in config.txt (pager, table, pager_to_table) in\n"
     "the paging device and reads each one back. This changes the device's\n"
     "settings. The device is found by sending the sync byte FF to each serial\n"
     "port in turn; config.txt is read from the current directory.\n"
     "\n"
+    "  --port PORT         use this port alone: COM<n>, or on Linux and other POSIX\n"
+    "                      systems a device path such as /dev/ttyUSB0 or\n"
+    "                      /dev/serial/by-id/...; a port that does not answer\n"
+    "                      ends the run with \"error - not responding\"\n"
+    "  --log FILE          append a record of the run to FILE: the port, every\n"
+    "                      byte sent and received with its time, every message\n"
+    "                      and the exit status\n"
     "  -h, --help, -?, /?  show this text and exit; no port is touched\n"
     "  --version           show the version and exit\n"
+    "\n"
+    "Any other argument is refused with exit status 2, and no port is touched.\n"
     "\n"
     "Ctrl+C during a run stops it after the command in flight.\n"
     "Full manual: man vantel\n";
@@ -23,11 +33,13 @@ constexpr char kUsage[] =
 
 int main(int argc, char* argv[]) {
     open_standard_streams();
-    if (answer_help_or_version(argc, argv, "vantel", kUsage)) {
-        return 0;
+    RunOptions options;
+    const int early = read_run_options(argc, argv, "vantel", kUsage, &options);
+    if (early >= 0) {
+        return early;
     }
     install_interrupt_handlers();
-    const int status = run_vantel();
+    const int status = run_vantel(options);
     end_if_interrupted();
-    return status;
+    return finish_run(status);
 }

@@ -75,8 +75,9 @@ Stop write_and_verify(Link& link, const ConfigValues& values) {
 
 }  // namespace
 
-int run_vantel() {
+int run_vantel(const RunOptions& options) {
     SerialGate gate;
+    gate.ChoosePort(options.port);
     Link link(gate);
     if (Stop stop = find_device(link)) {
         return end_run(link, stop);

@@ -14,6 +14,7 @@
 #include "console/console.h"
 #include "console/deadline.h"
 #include "console/process.h"
+#include "console/title.h"
 
 namespace {
 
@@ -183,6 +184,7 @@ void wait_key() {
     if (interrupt_requested()) {
         return;
     }
+    put_back_title();
     say("\nPress any key ...");
     std::fflush(stdout);
 

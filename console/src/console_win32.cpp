@@ -11,6 +11,7 @@
 
 #include "console/console.h"
 #include "console/process.h"
+#include "console/title.h"
 #include "interrupt_win32.h"
 #include "key_event_win32.h"
 
@@ -192,6 +193,7 @@ void wait_key() {
     if (interrupt_requested()) {
         return;
     }
+    put_back_title();
     // The console's own input, whatever standard input has been redirected to.
     const HANDLE input =
         CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

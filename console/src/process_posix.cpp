@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "console/process.h"
+#include "console/run_log.h"
+#include "console/title.h"
 
 namespace {
 
@@ -69,8 +71,10 @@ void end_if_interrupted() {
     if (signal == 0) {
         return;
     }
+    put_back_title();
     std::fflush(stdout);
     std::fflush(stderr);
+    run_log_signal(signal);
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
     sigemptyset(&dfl.sa_mask);

@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "console/process.h"
+#include "console/run_log.h"
+#include "console/title.h"
 #include "interrupt_win32.h"
 
 namespace {
@@ -83,8 +85,10 @@ void end_if_interrupted() {
     if (!interrupt_requested()) {
         return;
     }
+    put_back_title();
     std::fflush(stdout);
     std::fflush(stderr);
+    run_log_signal(static_cast<int>(InterlockedCompareExchange(&interrupt_code, 0, 0)) - 1);
     // What the system's own handler ends a process with on Ctrl+C.
     ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
 }

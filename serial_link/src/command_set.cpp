@@ -20,7 +20,7 @@ struct Unasked {
 // Reads every byte that has come, without waiting, into `got`.
 void drain(SerialGate& gate, Unasked* got) {
     char byte = 0;
-    while (gate.Recv(&byte, 1) == 1) {
+    while (line_recv(gate, &byte, 1) == 1) {
         std::copy(got->last + 1, got->last + Stop::kKept, got->last);
         got->last[Stop::kKept - 1] = static_cast<std::uint8_t>(byte);
         ++got->count;
@@ -131,7 +131,7 @@ Stop send_command(Link& link, const Command& command) {
             }
         }
         link.exchange = command.bytes[i];
-        const bool taken = gate.Send(reinterpret_cast<const char*>(&link.exchange), 1) == 1;
+        const bool taken = line_send(gate, reinterpret_cast<const char*>(&link.exchange), 1) == 1;
         if (gate.LineLost()) {
             return Stop{Stop::kLineLost};  // a lost line takes nothing: nothing to pace
         }
@@ -149,8 +149,8 @@ Stop await_reply(Link& link, Answer* answer) {
     SerialGate& gate = link.gate;
     char* byte = reinterpret_cast<char*>(&link.exchange);
     answer->reply.reset();
-    if (gate.Recv(byte, 1) == 1 ||
-        (wait_for_input(gate, kReplyBoundMs) && gate.Recv(byte, 1) == 1)) {
+    if (line_recv(gate, byte, 1) == 1 ||
+        (wait_for_input(gate, kReplyBoundMs) && line_recv(gate, byte, 1) == 1)) {
         answer->reply = link.exchange;
         return after_wait(gate);
     }

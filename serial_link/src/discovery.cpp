@@ -1,8 +1,13 @@
 // Finding the device: the sync handshake on one port, and the walk over the
 // machine's ports.
+#include <cstdio>
+#include <string>
+
 #include "console/console.h"
 #include "console/process.h"
+#include "console/run_log.h"
 #include "line_wait.h"
+#include "serial_link/port_paths.h"
 #include "serial_link/serial_link.h"
 #include "serial_link/sync_probe.h"
 
@@ -19,9 +24,9 @@ int probe_port(SerialGate& gate, bool dots) {
     int echoes = 0;
     for (int attempt = 0; attempt < kSyncAttempts && !interrupt_requested(); ++attempt) {
         buffer = static_cast<char>(CMD_SYNC);
-        gate.Send(&buffer, 1);
+        line_send(gate, &buffer, 1);
         pause_ms(kPauseLongMs);
-        if (gate.Recv(&buffer, 1) == 1 && static_cast<std::uint8_t>(buffer) == CMD_SYNC) {
+        if (line_recv(gate, &buffer, 1) == 1 && static_cast<std::uint8_t>(buffer) == CMD_SYNC) {
             if (dots) {
                 say(".");
             }
@@ -50,7 +55,7 @@ bool settle_line(SerialGate& gate, int owed_echoes) {
             return false;
         }
         char byte = 0;
-        while (gate.Recv(&byte, 1) == 1) {
+        while (line_recv(gate, &byte, 1) == 1) {
             owed -= static_cast<std::uint8_t>(byte) == CMD_SYNC ? 1 : 0;
         }
     }
@@ -82,11 +87,17 @@ int find_device(SerialGate& gate) {
     PortInfo ports{};
     gate.GetPortsInfo(&ports);
     say("\nWait sync ...");
+    bool chosen_opened = false;
     for (int i = 0; i < ports.count(); ++i) {
         if (ports.state(i) != PortInfo::kStateProbe) {
             continue;
         }
-        gate.Open(ports.port(i), kDeviceBaud);
+        const bool opened = gate.Open(ports.port(i), kDeviceBaud);
+        chosen_opened = opened;
+        if (run_log_active()) {
+            const std::string port = gate.Identify(ports.port(i));
+            run_log_open_port(ports.port(i), (port + (opened ? "" : " (did not open)")).c_str());
+        }
         const SyncResult sync = sync_with_port(gate, true);
         switch (sync.verdict) {
             case SyncResult::kDevice:
@@ -105,6 +116,16 @@ int find_device(SerialGate& gate) {
         gate.Close();
     }
     say("error - not responding\n");
+    // A port chosen with --port that could not even be tried says why, off
+    // standard output.
+    if (gate.ChosenPort() >= 0 && !chosen_opened) {
+        const int port = gate.ChosenPort();
+        const std::string named =
+            port == kDevicePathPort ? gate.Paths().chosen_device : "COM" + std::to_string(port);
+        std::fprintf(stderr, "%s %s (pager-ports --port %s tells more).\n", named.c_str(),
+                     ports.count() == 0 ? "is no serial port of this machine" : "did not open",
+                     named.c_str());
+    }
     return -1;
 }
 

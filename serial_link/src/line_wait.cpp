@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "console/process.h"
+#include "console/run_log.h"
 #include "serial_link/serial_link.h"
 
 bool wait_for_input(SerialGate& gate, int ms) {
@@ -27,4 +28,16 @@ bool wait_for_input(SerialGate& gate, int ms) {
             pause_ms(static_cast<int>(short_us / 1000));
         }
     }
+}
+
+int line_send(SerialGate& gate, const char* buffer, int length) {
+    const int sent = gate.Send(buffer, length);
+    run_log_bytes('>', reinterpret_cast<const std::uint8_t*>(buffer), sent);
+    return sent;
+}
+
+int line_recv(SerialGate& gate, char* buffer, int length) {
+    const int got = gate.Recv(buffer, length);
+    run_log_bytes('<', reinterpret_cast<const std::uint8_t*>(buffer), got);
+    return got;
 }

@@ -1,6 +1,9 @@
 // The port list on Linux: the serial device nodes found in dev_dir, and what
 // the kernel says about the legacy UARTs in sys_tty_dir.
 
+#include <limits.h>
+#include <stdlib.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -68,6 +71,9 @@ void fill_port_list(const PortPaths& paths, PortInfo* info) {
 }
 
 std::string port_device_path(const PortPaths& paths, int port) {
+    if (port == kDevicePathPort && !paths.chosen_device.empty()) {
+        return paths.chosen_device;
+    }
     for (const PortFamily& family : kPortFamilies) {
         const int k = port - family.first_port;
         if (k >= 0 && k < kPortsPerFamily) {
@@ -75,4 +81,87 @@ std::string port_device_path(const PortPaths& paths, int port) {
         }
     }
     return std::string();
+}
+
+int listed_port_of(const PortPaths& paths, const std::string& device) {
+    struct stat chosen;
+    if (stat(device.c_str(), &chosen) != 0 || !S_ISCHR(chosen.st_mode)) {
+        return -1;
+    }
+    PortInfo ports{};
+    fill_port_list(paths, &ports);
+    for (int i = 0; i < ports.count(); ++i) {
+        struct stat listed;
+        const std::string path = port_device_path(paths, ports.port(i));
+        if (stat(path.c_str(), &listed) == 0 && listed.st_rdev == chosen.st_rdev) {
+            return ports.port(i);
+        }
+    }
+    return -1;
+}
+
+const bool kPortPathsTaken = true;
+
+bool read_port_choice(const char* text, PortChoice* choice) {
+    if (text == nullptr || *text == '\0') {
+        return false;
+    }
+    PortChoice read;
+    read.port = com_number(text);
+    const bool path = std::strchr(text, '/') != nullptr;
+    // COM0 or COM256 is a mistyped port number, not a name in /dev.
+    if (read.port < 0 && !path && strncasecmp(text, "COM", 3) == 0) {
+        return false;
+    }
+    if (read.port < 0) {
+        read.device = path ? text : std::string("/dev/") + text;
+    }
+    *choice = read;
+    return true;
+}
+
+namespace {
+
+// The first line of `path`, "" when it cannot be read.
+std::string first_line(const std::string& path) {
+    std::ifstream file(path);
+    std::string line;
+    std::getline(file, line);
+    return line;
+}
+
+}  // namespace
+
+std::string port_identity(const PortPaths& paths, int port) {
+    const std::string path = port_device_path(paths, port);
+    std::string identity = path;
+    char real[PATH_MAX];
+    if (path.empty() || realpath(path.c_str(), real) == nullptr) {
+        return identity;
+    }
+    const std::string name = std::strrchr(real, '/') + 1;
+    if (std::string(real) != path) {
+        identity += std::string(" (") + real + ")";
+    }
+    // A USB adapter's tty sits one or two levels below the USB device, which
+    // names its vendor, product and serial number.
+    char device[PATH_MAX];
+    const std::string link = paths.sys_tty_dir + "/" + name + "/device";
+    if (realpath(link.c_str(), device) == nullptr) {
+        return identity;
+    }
+    std::string dir = device;
+    for (int up = 0; up < 4 && dir.size() > 1; ++up) {
+        const std::string vendor = first_line(dir + "/idVendor");
+        if (!vendor.empty()) {
+            identity += " usb " + vendor + ":" + first_line(dir + "/idProduct");
+            const std::string serial = first_line(dir + "/serial");
+            if (!serial.empty()) {
+                identity += " serial " + serial;
+            }
+            break;
+        }
+        dir.erase(dir.rfind('/'));
+    }
+    return identity;
 }

@@ -287,3 +287,23 @@ std::vector<int> com_ports_past_list() {
     const FoundPorts ports = find_ports();
     return std::vector<int>(ports.past_list.begin(), ports.past_list.end());
 }
+
+int listed_port_of(const PortPaths&, const std::string&) {
+    return -1;
+}
+
+const bool kPortPathsTaken = false;
+
+bool read_port_choice(const char* text, PortChoice* choice) {
+    const int port = text != nullptr ? com_number(text) : -1;
+    if (port < 0) {
+        return false;
+    }
+    *choice = PortChoice{port, std::string()};
+    return true;
+}
+
+std::string port_identity(const PortPaths&, int port) {
+    const std::string device = serial_map_device(port);
+    return "\\\\.\\COM" + std::to_string(port) + (device.empty() ? "" : " " + device);
+}

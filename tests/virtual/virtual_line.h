@@ -81,5 +81,13 @@ std::int64_t virtual_now_us();
 // The device's state (settings, cleared entries, counters).
 const DeviceEngine& virtual_device();
 
+// The console titles the run showed (title_platform.h), with the virtual
+// time of each; "(put back)" where the old one was put back.
+struct VirtualTitle {
+    std::int64_t at_us;
+    std::string text;
+};
+const std::vector<VirtualTitle>& virtual_titles();
+
 // `step` followed by a space, `times` times: a helper for expected traces.
 std::string repeat(const std::string& step, int times);

@@ -7,9 +7,12 @@
 
 #include "console/console.h"
 #include "console/process.h"
+#include "console/run_log.h"
+#include "console/title.h"
 #include "port_list.h"
 #include "serial_link/serial_gate.h"
 #include "serial_link/serial_link.h"
+#include "title_platform.h"
 #include "virtual_line.h"
 
 struct SerialGate::Port {
@@ -32,6 +35,7 @@ struct Machine {
     std::multimap<std::int64_t, std::uint8_t> incoming;
     std::string trace;
     std::string output;
+    std::vector<VirtualTitle> titles;
     int bytes_sent = 0;
 };
 
@@ -158,6 +162,14 @@ std::string repeat(const std::string& text, int times) {
 
 // ---- SerialGate's platform half ---------------------------------------------
 
+int listed_port_of(const PortPaths&, const std::string&) {
+    return -1;
+}
+
+std::string port_identity(const PortPaths&, int port) {
+    return "virtual" + std::to_string(port);
+}
+
 void fill_port_list(const PortPaths&, PortInfo* info) {
     info->clear();
     for (const VirtualPort& port : machine().setup.ports) {
@@ -275,13 +287,31 @@ void say(const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     machine().output += text;
+    run_log_message(text);
 }
 
 bool stdout_is_console() {
     return machine().setup.console;
 }
 
+bool title_keep() {
+    return machine().setup.console;
+}
+
+void title_set(const char* text) {
+    machine().titles.push_back({machine().now_us, text});
+}
+
+void title_restore() {
+    machine().titles.push_back({machine().now_us, "(put back)"});
+}
+
+const std::vector<VirtualTitle>& virtual_titles() {
+    return machine().titles;
+}
+
 void wait_key() {
+    put_back_title();
     say("\nPress any key ...");
     step("key");
 }

@@ -11,11 +11,11 @@
 #define PAGER_PRINTF_FORMAT(format_index, first_value)
 #endif
 
-// Prints one message with one formatted print. When standard output is a
-// console the message is flushed at once, so that progress dots show the
-// moment they are printed; when it is redirected, output is held and written
-// out when the program ends, on every way out through exit or a return from
-// main.
+// Prints one message with one formatted print and writes it out at once,
+// wherever standard output goes (a console, a file, a pipe), so that
+// progress dots show the moment they are printed and a run that is killed
+// leaves all it had printed. The message goes into the run log too
+// (console/run_log.h) while one is written.
 PAGER_PRINTF_FORMAT(1, 2) void say(const char* format, ...);
 
 // Writes the UTF-8 text `text` to standard output, after what is held

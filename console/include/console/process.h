@@ -2,20 +2,49 @@
 // interruption by the user or the system.
 #pragma once
 
+#include <span>
+
 // Makes sure standard input, output and error are open before anything else
 // opens a file, so that no port or file the run opens can take their place
 // and receive the messages. POSIX: opens /dev/null on any of descriptors 0, 1
 // and 2 that is closed. Windows: points a missing standard handle at NUL.
 void open_standard_streams();
 
-// Answers a first argument that asks for help (-h, --help, -? or /?) or for
-// the version (--version): prints `usage`, or "<program> <version>\n" with
-// the project's version, to standard output and returns true; the program
-// then ends with status 0, having touched no port. Returns false, printing
-// nothing, for any other command line: every other argument, and any other
-// first argument, is ignored.
-bool answer_help_or_version(int argc, const char* const* argv, const char* program,
-                            const char* usage);
+// One option a program takes besides help and the version: "--name" alone,
+// or, with a value name, "--name VALUE" or "--name=VALUE".
+struct Option {
+    const char* name;        // "--port"
+    const char* value_name;  // "PORT" as --help shows it; nullptr: the option takes no value
+    // Set by read_command_line: the value given, "" for an option without a
+    // value, nullptr when the option was not given.
+    const char* given = nullptr;
+};
+
+// What reading the command line came to.
+enum class CommandLine {
+    kRun,       // the options are read: the program goes on
+    kAnswered,  // help or the version was printed: exit 0, no port touched
+    kRefused,   // not a command line the program takes: exit kUsageStatus
+};
+
+// The exit status of a refused command line.
+inline constexpr int kUsageStatus = 2;
+
+// Reads the command line of `program` against `options`, in order:
+// - -h, --help, -? or /? prints `usage`, --version "<program> <version>\n",
+//   to standard output: kAnswered;
+// - each of `options` may be given once; its value is the next word, which
+//   must not begin with "-", or follows "=" in the same word;
+// - anything else (an unknown word, an option twice, one without its value,
+//   a value given to an option that takes none) prints one line to standard
+//   error: "<program>: <why>. Usage: <program> [--name VALUE] ...;
+//   '<program> --help' tells more." and gives kRefused.
+// The first of these that comes ends the reading.
+CommandLine read_command_line(int argc, const char* const* argv, const char* program,
+                              const char* usage, std::span<Option> options);
+
+// Prints read_command_line's line for a refused command line, saying `why`.
+void print_usage_error(const char* program, std::span<const Option> options, const char* why);
 
 // Interruption. SIGINT, SIGTERM and SIGHUP (Windows: Ctrl+C, Ctrl+Break and
 // the console window being closed) only note that the run is to stop; the run

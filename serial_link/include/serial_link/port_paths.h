@@ -14,6 +14,9 @@ struct PortPaths {
     std::string dev_dir = "/dev";                // holds ttyS<k>, ttyUSB<k>, ttyACM<k>, ttyAMA<k>
     std::string sys_tty_dir = "/sys/class/tty";  // holds ttyS<k>/type
     std::string lock_dir = "/var/lock";          // holds UUCP lock files LCK..<name>
+    // A device path chosen by the user that is none of the ports under
+    // dev_dir: port kDevicePathPort (serial_link/port_choice.h) when not "".
+    std::string chosen_device;
 };
 
 // POSIX: the device path of port `port` under `paths`, or an empty string

@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+
+#include "serial_link/port_choice.h"
 
 // The port list record filled by SerialGate::GetPortsInfo: 512 bytes.
 //   bytes[2*i]     port number of entry i (shown to the user as "COM<n>")
@@ -87,8 +90,27 @@ class SerialGate {
     // node whose hardware ID starts BTHENUM), state 2: opening one makes
     // Windows try to reach the paired device, for seconds, on every run.
     //
-    // Does nothing when `info` is null.
+    // After ChoosePort, the list holds only the port chosen, when the machine
+    // has it. Does nothing when `info` is null.
     void GetPortsInfo(PortInfo* info);
+
+    // Narrows the port list to the one port of `choice` (-1 there: every
+    // port again). A device path is followed to its device: one that is a
+    // port of the list is that port, under its number; any other is listed
+    // alone as port kDevicePathPort and opened by that path. Opens nothing.
+    void ChoosePort(const PortChoice& choice);
+
+    // The port ChoosePort chose, -1 when none (every port is listed).
+    int ChosenPort() const { return chosen_port_; }
+
+    // Port `port` as a record of the run names it: POSIX its device path
+    // (and the device a link leads to), on Linux with the USB adapter's
+    // "usb <vendor>:<product> serial <serial>" where sysfs has them;
+    // Windows its DOS name and driver's device.
+    std::string Identify(int port) const;
+
+    // Where this gate looks for ports, a device path chosen included.
+    const PortPaths& Paths() const { return *paths_; }
 
     // Opens port `port` at `baud` in raw 8N1 mode, with no flow control, held
     // exclusively. Closes any port opened before. Returns false when the port
@@ -163,5 +185,6 @@ class SerialGate {
 
   private:
     std::unique_ptr<Port, PortDeleter> port_;
+    int chosen_port_ = -1;
     OpenFailure open_failure_;
 };
