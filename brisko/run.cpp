@@ -147,7 +147,10 @@ int run_brisko() {
         return end_run(link, stop);
     }
     int errors = 0;
-    if (Stop stop = erase_and_verify(link, &errors)) {
+    // A program that shared the port may have taken replies meant for this
+    // run: the count is then not the device's.
+    Stop stop = erase_and_verify(link, &errors);
+    if (stop || (stop = check_not_shared(link))) {
         return end_run(link, stop);
     }
     say("\nError %3d ", errors);

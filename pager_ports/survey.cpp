@@ -235,6 +235,7 @@ Survey survey_ports(const PortPaths& paths, bool probe) {
     SerialGateAt gate(paths);
     PortInfo info{};
     gate.GetPortsInfo(&info);
+    begin_holder_census();
     for (int i = 0; i < info.count(); ++i) {
         PortEntry entry;
         entry.port = info.port(i);
@@ -252,6 +253,7 @@ Survey survey_ports(const PortPaths& paths, bool probe) {
         find_holders(&entry);
         survey.ports.push_back(entry);
     }
+    end_holder_census();
     add_unlisted_ports(&survey);
     if (probe) {
         survey.probed = true;

@@ -91,7 +91,10 @@ int run_vantel() {
     if (!check_config(config)) {
         return 1;
     }
-    if (Stop stop = write_and_verify(link, config.values)) {
+    // A program that shared the port may have read or written in between:
+    // what was verified is then not known to be the device's.
+    Stop stop = write_and_verify(link, config.values);
+    if (stop || (stop = check_not_shared(link))) {
         return end_run(link, stop);
     }
 

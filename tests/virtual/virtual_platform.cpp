@@ -255,6 +255,18 @@ bool SerialGate::LineLost() const {
     return port_ && port_->lost;
 }
 
+bool SerialGate::SettingsIntact() const {
+    return true;
+}
+
+std::vector<PortHolder> SerialGate::OtherHolders() const {
+    return {};
+}
+
+void begin_holder_census() {}
+
+void end_holder_census() {}
+
 // ---- Pauses and the console ---------------------------------------------------
 
 void pause_ms(int ms) {
