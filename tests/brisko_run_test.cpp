@@ -12,7 +12,7 @@ namespace {
 // pager setting 10, and the quiet that confirms them.
 std::string geometry(int tables, int entries) {
     return query(0xF6, 10) + query(0xF8, static_cast<std::uint8_t>(tables)) +
-           query(0xFA, static_cast<std::uint8_t>(entries)) + kQuiet;
+           query(0xFA, static_cast<std::uint8_t>(entries)) + kLongQuiet;
 }
 
 std::string clears(int tables, int entries) {
@@ -49,7 +49,7 @@ TEST_F(BriskoRun, ClearsEveryEntryThenChecksEachWithEveryPause) {
         }
     }
     EXPECT_EQ(virtual_trace(),
-              synced() + geometry(2, 3) + clears(2, 3) + checks + kQuiet + kClosedAndPrompted);
+              synced() + geometry(2, 3) + clears(2, 3) + checks + kLongQuiet + kClosedAndPrompted);
     EXPECT_EQ(virtual_output(), expected_out("......", "......", "  0"));
 }
 
@@ -105,7 +105,7 @@ TEST_F(BriskoRun, SlowAndDriftingRepliesGiveTheTruthUntilTheyMissTheBound) {
     EXPECT_EQ(run(run_brisko, slow), 0);
     EXPECT_EQ(virtual_output(), expected_out("......", "....e.", "  1"));
     EXPECT_NE(virtual_trace().find(">F1 p10 >02 p10 >02 p10 " + repeat("t50", 13) + "w40 <00 p10 " +
-                                   kQuiet + "close "),
+                                   kLongQuiet + "close "),
               std::string::npos)
         << virtual_trace();
 
@@ -114,8 +114,9 @@ TEST_F(BriskoRun, SlowAndDriftingRepliesGiveTheTruthUntilTheyMissTheBound) {
     drifting.knobs.reply_drift_ms = 20;
     drifting.knobs.uncleared = {{1, 47}};
     EXPECT_EQ(run(run_brisko, drifting), 1);
+    // The marks of the last checks sent are still held when the run stops.
     EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + std::string(60, '.') + "\nVerify" +
-                                    std::string(47, '.') + "e" +
+                                    std::string(45, '.') +
                                     unasked("1 byte, last 00, at the check of table 1, entry 48"));
     EXPECT_NE(virtual_trace().find(">F1 p10 >01 p10 >30 p10 " + kNoReply + "w10 <00 close "),
               std::string::npos)
@@ -133,7 +134,7 @@ TEST_F(BriskoRun, AnEchoingLineIsNamedAndNothingIsErased) {
     EXPECT_EQ(virtual_output(),
               found_on(33) + "\n\nErase" + echoes("3 bytes, last F6 F8 FA, at the reply to FA"));
     EXPECT_EQ(virtual_trace(), synced() + query(0xF6, 0xF6) + query(0xF8, 0xF8) +
-                                   query(0xFA, 0xFA) + kQuiet + "close ");
+                                   query(0xFA, 0xFA) + kLongQuiet + "close ");
 
     // Behind local echo each sync comes back twice, more than was sent: not
     // the device, and nothing goes to it.
@@ -208,17 +209,18 @@ TEST_F(BriskoRun, ALostOrStoppedLineEndsTheRunWithNoDotForAClearNotSent) {
 }
 
 // A byte nobody asked for is named with the step it came in, whatever mark
-// was printed last: a check's mark waits for the next check to go out clean.
+// was printed last: a check's mark waits for four more checks to go out
+// clean.
 TEST_F(BriskoRun, AStrayByteIsNamedWithTheStepItCameIn) {
-    // Clears from 660 ms, 50 ms each; checks from 960 ms, 40 ms each.
+    // Clears from 2560 ms, 50 ms each; checks from 2860 ms, 40 ms each.
     const struct {
         int at_ms;
         const char* marks;
         const char* where;
     } cases[] = {
-        {660 + 4 * 50 + 15, "\n\nErase....", "at the clear of table 2, entry 1"},
-        {960 + 5 * 40 + 10, "\n\nErase......\nVerify....", "at the check of table 2, entry 2"},
-        {960 + 6 * 40 + 50, "\n\nErase......\nVerify.....", "after the last check"},
+        {2560 + 4 * 50 + 15, "\n\nErase....", "at the clear of table 2, entry 1"},
+        {2860 + 5 * 40 + 10, "\n\nErase......\nVerify.", "at the check of table 2, entry 2"},
+        {2860 + 6 * 40 + 50, "\n\nErase......\nVerify..", "after the last check"},
     };
     for (const auto& c : cases) {
         VirtualSetup setup = device(2, 3);

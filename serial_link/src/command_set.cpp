@@ -186,8 +186,8 @@ Stop check_not_shared(Link& link) {
     return stop;
 }
 
-Stop confirm_quiet(Link& link, const Step& step) {
-    return stay_quiet(link, kConfirmQuietMs, step);
+Stop confirm_quiet(Link& link, const Step& step, int ms) {
+    return stay_quiet(link, ms, step);
 }
 
 Stop ask(Link& link, const Command& command, Answer* answer) {

@@ -14,6 +14,9 @@ namespace {
 
 // Number of sync attempts per port.
 constexpr int kSyncAttempts = 20;
+// How long the line must then stay quiet, not a byte, when some syncs got no
+// echo even after the settle's limit.
+constexpr int kPartialEchoQuietMs = 1000;
 
 // What a port gave back during the sync and the settle. An echo can explain
 // an FF, and no more of them than syncs have gone out; anything else came
@@ -84,6 +87,12 @@ bool settle_line(SerialGate& gate, Heard* heard) {
         if (heard->unexplained) {
             return false;
         }
+    }
+    // A device that echoed only some syncs is told from a line that gives
+    // an FF now and then by a quiet that such a line does not keep.
+    if (heard->echoes < heard->syncs && !gate.LineLost() && !interrupt_requested() &&
+        wait_for_input(gate, kPartialEchoQuietMs)) {
+        return false;
     }
     return !gate.LineLost() && !interrupt_requested();
 }

@@ -52,8 +52,10 @@ inline constexpr int kLateReplyWindowMs = 1000;
 // 40 ms. A reply later than that may be noise on a line whose device has
 // stopped answering: it counts only once the line then stayed quiet for
 // kOutOfStepQuietMs, longer than a question waits for its reply and then for
-// a late one, and then sets the device's latest.
-inline constexpr int kInStepSlackMs = 50;
+// a late one, and then sets the device's latest. The same quiet confirms
+// what a whole pass rests on (brisko's geometry, its last marks), since a
+// line whose device has just stopped may give a byte in step by chance.
+inline constexpr int kInStepSlackMs = 20;
 inline constexpr int kOutOfStepQuietMs = 2000;
 
 // A reply counts once the line stayed quiet this long after it: a doubled
@@ -239,10 +241,10 @@ struct Answer {
 // run stops the same way. Also stops on a lost line and an interruption.
 Stop await_reply(Link& link, Answer* answer);
 
-// Waits kConfirmQuietMs for the line to stay quiet, which confirms the
-// reply before it; a byte that comes stops the run (kUnasked at `step`).
-// Also stops on a lost line and an interruption.
-Stop confirm_quiet(Link& link, const Step& step);
+// Waits `ms` for the line to stay quiet, which confirms the reply before it;
+// a byte that comes stops the run (kUnasked at `step`). Also stops on a lost
+// line and an interruption.
+Stop confirm_quiet(Link& link, const Step& step, int ms = kConfirmQuietMs);
 
 // Asks the device: send_command, then await_reply. The reply counts once it
 // is confirmed: by confirm_quiet, or by the next command's look before its
