@@ -105,9 +105,8 @@ TEST_F(VantelRun, AnEchoingLineStopsTheRunAtTheFirstSetter) {
     loopback.knobs.mute = true;
     loopback.knobs.local_echo = true;
     EXPECT_EQ(run(run_vantel, loopback), 1);
-    EXPECT_EQ(virtual_output(),
-              found_on(33) +
-                  "\n\nWrite:" + echoes("1 byte, last F5, at the value of the pager setter"));
+    EXPECT_EQ(virtual_output(), found_on(33) + "\n\nWrite:" +
+                                    echoes("1 byte, last F5, at the value of the pager setter"));
     const std::string end = kQuiet + ">F5 p20 <F5 >05 p20 close ";
     EXPECT_EQ(virtual_trace().substr(virtual_trace().size() - end.size()), end);
 }

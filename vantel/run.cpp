@@ -75,8 +75,8 @@ Stop write_and_verify(Link& link, const ConfigValues& values) {
         stop = verify_setting(link, CMD_GET_TABLE, values.table, "Table", &missed, &lines);
     }
     if (!stop) {
-        stop = verify_setting(link, CMD_GET_PAGER_TO_TABLE, values.pager_to_table,
-                              "Pager_to_table", &missed, &lines);
+        stop = verify_setting(link, CMD_GET_PAGER_TO_TABLE, values.pager_to_table, "Pager_to_table",
+                              &missed, &lines);
     }
     if (!stop) {
         say("%s", lines.c_str());

@@ -104,8 +104,8 @@ Heard sync_once(SerialGate& gate, bool dots, bool* settled) {
     heard.dotted = heard.echoes;
     // A port that echoed must then fall quiet: a late device's last echoes
     // do, a line full of noise never does.
-    *settled = heard.echoes >= 1 && !heard.unexplained && !heard.greeting && !interrupt_requested() &&
-               !gate.LineLost() && settle_line(gate, &heard);
+    *settled = heard.echoes >= 1 && !heard.unexplained && !heard.greeting &&
+               !interrupt_requested() && !gate.LineLost() && settle_line(gate, &heard);
     return heard;
 }
 
@@ -123,11 +123,11 @@ SyncResult sync_with_port(SerialGate& gate, bool dots) {
         heard = sync_once(gate, dots, &settled);
     }
     result.echoes = heard.dotted;
-    result.echo_lag_us = heard.first_echo_us < 0
-                             ? 0
-                             : std::max<std::int64_t>(heard.first_echo_us - heard.first_sync_us -
-                                                          kPauseLongMs * std::int64_t{1000},
-                                                      0);
+    result.echo_lag_us =
+        heard.first_echo_us < 0
+            ? 0
+            : std::max<std::int64_t>(
+                  heard.first_echo_us - heard.first_sync_us - kPauseLongMs * std::int64_t{1000}, 0);
     if (interrupt_requested()) {
         result.verdict = SyncResult::kInterrupted;
     } else if (gate.LineLost()) {

@@ -79,8 +79,8 @@ constexpr unsigned kPtmxMinor = 2;
 // descriptor of every process on the machine.
 struct Census {
     bool taken = false;
-    std::vector<std::pair<dev_t, int>> held;      // (device, PID), ascending
-    std::vector<std::pair<long, int>> masters;    // (pty index, PID)
+    std::vector<std::pair<dev_t, int>> held;    // (device, PID), ascending
+    std::vector<std::pair<long, int>> masters;  // (pty index, PID)
 };
 
 Census& census() {

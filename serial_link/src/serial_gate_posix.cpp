@@ -390,10 +390,10 @@ bool SerialGate::SettingsIntact() const {
         return true;
     }
     const termios& set = port_->set;
-    return now.c_iflag == set.c_iflag && now.c_oflag == set.c_oflag &&
-           now.c_cflag == set.c_cflag && now.c_lflag == set.c_lflag &&
-           cfgetispeed(&now) == cfgetispeed(&set) && cfgetospeed(&now) == cfgetospeed(&set) &&
-           now.c_cc[VMIN] == set.c_cc[VMIN] && now.c_cc[VTIME] == set.c_cc[VTIME];
+    return now.c_iflag == set.c_iflag && now.c_oflag == set.c_oflag && now.c_cflag == set.c_cflag &&
+           now.c_lflag == set.c_lflag && cfgetispeed(&now) == cfgetispeed(&set) &&
+           cfgetospeed(&now) == cfgetospeed(&set) && now.c_cc[VMIN] == set.c_cc[VMIN] &&
+           now.c_cc[VTIME] == set.c_cc[VTIME];
 }
 
 std::vector<PortHolder> SerialGate::OtherHolders() const {

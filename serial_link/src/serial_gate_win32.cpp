@@ -249,10 +249,10 @@ bool SerialGate::SettingsIntact() const {
     DCB set = port_->saved_state;
     set_raw_8n1(set, kDeviceBaud);
     return now.BaudRate == set.BaudRate && now.ByteSize == set.ByteSize &&
-           now.Parity == set.Parity && now.StopBits == set.StopBits &&
-           now.fParity == set.fParity && now.fOutxCtsFlow == set.fOutxCtsFlow &&
-           now.fOutxDsrFlow == set.fOutxDsrFlow && now.fOutX == set.fOutX &&
-           now.fInX == set.fInX && now.fNull == set.fNull && now.fErrorChar == set.fErrorChar;
+           now.Parity == set.Parity && now.StopBits == set.StopBits && now.fParity == set.fParity &&
+           now.fOutxCtsFlow == set.fOutxCtsFlow && now.fOutxDsrFlow == set.fOutxDsrFlow &&
+           now.fOutX == set.fOutX && now.fInX == set.fInX && now.fNull == set.fNull &&
+           now.fErrorChar == set.fErrorChar;
 }
 
 // Windows opens a COM port for one handle only: nobody else can hold it.

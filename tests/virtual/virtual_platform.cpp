@@ -96,8 +96,8 @@ void schedule_noise(const VirtualPort& port) {
     at = m.now_us + port.noise_after_ms * std::int64_t{1000};
     for (std::size_t n = port.noise_values.size(); n > 0 && at < m.now_us + 120000000;) {
         at += gap_us(draw);
-        m.incoming.emplace(at, port.noise_values[std::uniform_int_distribution<std::size_t>(
-                                   0, n - 1)(draw)]);
+        m.incoming.emplace(
+            at, port.noise_values[std::uniform_int_distribution<std::size_t>(0, n - 1)(draw)]);
     }
     for (const auto& [ms, byte] : port.strays) {
         m.incoming.emplace(m.now_us + ms * std::int64_t{1000}, byte);
