@@ -253,7 +253,6 @@ Survey survey_ports(const PortPaths& paths, bool probe) {
         find_holders(&entry);
         survey.ports.push_back(entry);
     }
-    end_holder_census();
     add_unlisted_ports(&survey);
     if (probe) {
         survey.probed = true;
@@ -272,6 +271,7 @@ Survey survey_ports(const PortPaths& paths, bool probe) {
             }
         }
     }
+    end_holder_census();
     add_common_hints(&survey);
     add_system_hints(paths, survey, &survey.hints);
     return survey;
