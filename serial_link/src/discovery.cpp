@@ -189,10 +189,9 @@ Stop find_device(Link& link) {
     link.last_step = Step{Step::kSync};
     SyncResult found;
     if (find_device(link.gate, &found) >= 0) {
-        // The device's echoes set the pace its replies are judged by; and a
-        // program that took the port after the walk's look is looked for.
+        // The device's echoes set the pace its replies are judged by.
         link.latest_reply_us = found.echo_lag_us;
-        return check_not_shared(link);
+        return Stop{};
     }
     return Stop{interrupt_requested() ? Stop::kInterrupted : Stop::kNoDevice};
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -91,16 +92,25 @@ Census& census() {
 // Notes what process `pid` holds in `into`.
 void look_at_process(int pid, Census* into) {
     const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* fds = opendir(fd_dir.c_str());
+    const int dir_fd = open(fd_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* fds = dir_fd >= 0 ? fdopendir(dir_fd) : nullptr;
     if (fds == nullptr) {
+        if (dir_fd >= 0) {
+            close(dir_fd);
+        }
         return;  // not ours to see
     }
     while (const dirent* entry = readdir(fds)) {
         if (entry->d_name[0] == '.') {
             continue;
         }
+        // Relative to the open directory, and only what names a device is
+        // looked at further: most descriptors are files, pipes and sockets.
+        char target[16] = {};
+        const ssize_t length = readlinkat(dir_fd, entry->d_name, target, sizeof target - 1);
         struct stat st {};
-        if (stat((fd_dir + "/" + entry->d_name).c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        if (length < 5 || std::strncmp(target, "/dev/", 5) != 0 ||
+            fstatat(dir_fd, entry->d_name, &st, 0) != 0 || !S_ISCHR(st.st_mode)) {
             continue;
         }
         if (major(st.st_rdev) == kTtyMajor && minor(st.st_rdev) == kPtmxMinor) {
