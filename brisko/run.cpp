@@ -19,8 +19,10 @@ constexpr int kSilentChecksToStop = 16;
 
 // A check's mark is printed once this many more checks went out in step
 // after it: a byte that noise put in step by chance is seldom followed by
-// more, and the device's own replies always are.
-constexpr std::size_t kMarksHeld = 4;
+// more (on a line that gives a byte every 50-150 ms, about one check in
+// five passes by chance, so eight in a row about once in 400,000), and the
+// device's own replies always are.
+constexpr std::size_t kMarksHeld = 8;
 
 // The size of the device's table memory, as the device reports it.
 struct DeviceGeometry {
@@ -44,7 +46,7 @@ Stop read_geometry(Link& link, DeviceGeometry* geometry) {
         each_its_question = each_its_question && answers[i].reply == questions[i];
     }
     if (!stop && answers[2].reply) {
-        stop = confirm_quiet(link, Step{Step::kBeforeFirstClear}, kOutOfStepQuietMs);
+        stop = confirm_quiet(link, Step{Step::kBeforeFirstClear});
     }
     const bool unasked = stop.reason == Stop::kUnasked || stop.reason == Stop::kEcho;
     if (each_its_question && (!stop || unasked)) {

@@ -12,7 +12,7 @@ namespace {
 // pager setting 10, and the quiet that confirms them.
 std::string geometry(int tables, int entries) {
     return query(0xF6, 10) + query(0xF8, static_cast<std::uint8_t>(tables)) +
-           query(0xFA, static_cast<std::uint8_t>(entries)) + kLongQuiet;
+           query(0xFA, static_cast<std::uint8_t>(entries)) + kQuiet;
 }
 
 std::string clears(int tables, int entries) {
@@ -116,7 +116,7 @@ TEST_F(BriskoRun, SlowAndDriftingRepliesGiveTheTruthUntilTheyMissTheBound) {
     EXPECT_EQ(run(run_brisko, drifting), 1);
     // The marks of the last checks sent are still held when the run stops.
     EXPECT_EQ(virtual_output(), found_on(33) + "\n\nErase" + std::string(60, '.') + "\nVerify" +
-                                    std::string(45, '.') +
+                                    std::string(41, '.') +
                                     unasked("1 byte, last 00, at the check of table 1, entry 48"));
     EXPECT_NE(virtual_trace().find(">F1 p10 >01 p10 >30 p10 " + kNoReply + "w10 <00 close "),
               std::string::npos)
@@ -134,7 +134,7 @@ TEST_F(BriskoRun, AnEchoingLineIsNamedAndNothingIsErased) {
     EXPECT_EQ(virtual_output(),
               found_on(33) + "\n\nErase" + echoes("3 bytes, last F6 F8 FA, at the reply to FA"));
     EXPECT_EQ(virtual_trace(), synced() + query(0xF6, 0xF6) + query(0xF8, 0xF8) +
-                                   query(0xFA, 0xFA) + kLongQuiet + "close ");
+                                   query(0xFA, 0xFA) + kQuiet + "close ");
 
     // Behind local echo each sync comes back twice, more than was sent: not
     // the device, and nothing goes to it.
@@ -209,18 +209,18 @@ TEST_F(BriskoRun, ALostOrStoppedLineEndsTheRunWithNoDotForAClearNotSent) {
 }
 
 // A byte nobody asked for is named with the step it came in, whatever mark
-// was printed last: a check's mark waits for four more checks to go out
-// clean.
+// was printed last: a check's mark waits for eight more checks to go out
+// clean, or for the quiet after the last.
 TEST_F(BriskoRun, AStrayByteIsNamedWithTheStepItCameIn) {
-    // Clears from 2560 ms, 50 ms each; checks from 2860 ms, 40 ms each.
+    // Clears from 660 ms, 50 ms each; checks from 960 ms, 40 ms each.
     const struct {
         int at_ms;
         const char* marks;
         const char* where;
     } cases[] = {
-        {2560 + 4 * 50 + 15, "\n\nErase....", "at the clear of table 2, entry 1"},
-        {2860 + 5 * 40 + 10, "\n\nErase......\nVerify.", "at the check of table 2, entry 2"},
-        {2860 + 6 * 40 + 50, "\n\nErase......\nVerify..", "after the last check"},
+        {660 + 4 * 50 + 15, "\n\nErase....", "at the clear of table 2, entry 1"},
+        {960 + 5 * 40 + 10, "\n\nErase......\nVerify", "at the check of table 2, entry 2"},
+        {960 + 6 * 40 + 50, "\n\nErase......\nVerify", "after the last check"},
     };
     for (const auto& c : cases) {
         VirtualSetup setup = device(2, 3);

@@ -52,7 +52,7 @@ TEST_F(InterruptedRun, BriskoFinishesTheClearOrCheckInFlight) {
     EXPECT_EXIT(run(run_brisko, interrupted_after(20 + 3 + 4 + 2)),
                 ::testing::KilledBySignal(SIGINT),
                 whole(found_on(33) + "\n\nErase..", synced() + query(0xF6, 10) + query(0xF8, 2) +
-                                                        query(0xFA, 3) + kLongQuiet + clear(1, 0) +
+                                                        query(0xFA, 3) + kQuiet + clear(1, 0) +
                                                         clear(1, 1) + "close "));
     std::string clears;
     for (int t = 1; t <= 2; ++t) {
@@ -63,7 +63,7 @@ TEST_F(InterruptedRun, BriskoFinishesTheClearOrCheckInFlight) {
     EXPECT_EXIT(run(run_brisko, interrupted_after(20 + 3 + 6 * 4 + 1)),
                 ::testing::KilledBySignal(SIGINT),
                 whole(found_on(33) + "\n\nErase......\nVerify",
-                      synced() + query(0xF6, 10) + query(0xF8, 2) + query(0xFA, 3) + kLongQuiet +
+                      synced() + query(0xF6, 10) + query(0xF8, 2) + query(0xFA, 3) + kQuiet +
                           clears + ">F1 p10 >01 p10 >00 p10 <00 close "));
 }
 
@@ -81,9 +81,9 @@ TEST_F(InterruptedRun, EveryWaitEndsWithinOneSlice) {
     replying.knobs.table = 1;
     replying.knobs.pager_to_table = 1;
     replying.knobs.stop_after_checks = 0;
-    replying.interrupt_at_ms = 2700;  // the first check's bound runs from 2640 ms
+    replying.interrupt_at_ms = 800;  // the first check's bound runs from 740 ms
     VirtualSetup staying_quiet = replying;
-    staying_quiet.interrupt_at_ms = 3700;  // its late reply is waited for from 3640
+    staying_quiet.interrupt_at_ms = 1800;  // its late reply is waited for from 1740
     const std::string checking = found_on(33) + "\n\nErase.\nVerify";
     const struct {
         VirtualSetup setup;
@@ -92,8 +92,8 @@ TEST_F(InterruptedRun, EveryWaitEndsWithinOneSlice) {
     } cases[] = {
         {probing, "\nWait sync ...", ">FF p20 close @120$"},
         {settling, "\nWait sync ..." + std::string(6, '.'), "t50 w30 <FF close @700$"},
-        {replying, checking, ">00 p10 t50 t50 close @2740$"},
-        {staying_quiet, checking, repeat("t50", 20) + "t50 t50 close @3740$"},
+        {replying, checking, ">00 p10 t50 t50 close @840$"},
+        {staying_quiet, checking, repeat("t50", 20) + "t50 t50 close @1840$"},
     };
     for (const auto& c : cases) {
         EXPECT_EXIT(run(run_brisko, c.setup), ::testing::KilledBySignal(SIGINT),
