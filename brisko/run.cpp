@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
 
 #include "console/console.h"
 #include "console/title.h"
@@ -16,6 +17,13 @@ namespace {
 // listening: going on would cost a reply bound and an "e" per entry, hours
 // on a large table memory.
 constexpr int kSilentChecksToStop = 16;
+
+// A check's mark is printed once this many more checks went out in step
+// after it: a byte that noise put in step by chance is seldom followed by
+// more (on a line that gives a byte every 50-150 ms, about one check in
+// five passes by chance, so eight in a row about once in 400,000), and the
+// device's own replies always are.
+constexpr std::size_t kMarksHeld = 8;
 
 // The size of the device's table memory, as the device reports it.
 struct DeviceGeometry {
@@ -100,12 +108,13 @@ Stop clear_entries(Link& link, const DeviceGeometry& geometry) {
 
 // Checks every entry in the same order, counting in `*errors` and marking
 // with "e" each that is not clear or got no reply, and with "." each that is
-// clear. A reply's mark is printed only once the line has stayed quiet after
-// it: up to the next check's last byte, and for the last entry a quiet
-// window of its own.
+// clear. A mark is printed kMarksHeld checks later, in order, once those
+// checks' looks found the line in step; the last marks once the line stayed
+// quiet for kOutOfStepQuietMs after the last reply.
 Stop check_entries(Link& link, const DeviceGeometry& geometry, int* errors) {
     int silent_in_a_row = 0;
-    const char* unconfirmed = "";
+    std::string held;
+    bool last_replied = false;
     const std::int64_t total = static_cast<std::int64_t>(geometry.tables) * geometry.entries;
     std::int64_t waited_us = 0;
     for (unsigned t = 1; t <= geometry.tables; ++t) {
@@ -116,7 +125,10 @@ Stop check_entries(Link& link, const DeviceGeometry& geometry, int* errors) {
             if (Stop stop = send_command(link, check_entry(t, e))) {
                 return stop;
             }
-            say("%s", unconfirmed);
+            if (held.size() == kMarksHeld) {
+                say("%c", held.front());
+                held.erase(0, 1);
+            }
             Answer answer;
             const std::int64_t asked_us = steady_us();
             if (Stop stop = await_reply(link, &answer)) {
@@ -124,26 +136,24 @@ Stop check_entries(Link& link, const DeviceGeometry& geometry, int* errors) {
             }
             waited_us += steady_us() - asked_us;
             silent_in_a_row = answer.reply ? 0 : silent_in_a_row + 1;
+            last_replied = answer.reply.has_value();
             const bool clear = answer.reply == std::uint8_t{0};
             *errors += clear ? 0 : 1;
-            // No reply is confirmed by the quiet that followed it already.
-            unconfirmed = clear ? "." : "e";
-            if (!answer.reply) {
-                say("%s", unconfirmed);
-                unconfirmed = "";
-            }
+            held += clear ? '.' : 'e';
             if (silent_in_a_row == kSilentChecksToStop) {
+                say("%s", held.c_str());  // all of them checks without a reply
                 return Stop{Stop::kStoppedAnswering};
             }
             pause_ms(kPauseShortMs);
         }
     }
-    if (*unconfirmed) {
-        if (Stop stop = confirm_quiet(link, Step{Step::kAfterLastCheck})) {
+    // No reply is confirmed by the quiet that followed it already.
+    if (last_replied || held.find('.') != std::string::npos) {
+        if (Stop stop = confirm_quiet(link, Step{Step::kAfterLastCheck}, kOutOfStepQuietMs)) {
             return stop;
         }
     }
-    say("%s", unconfirmed);
+    say("%s", held.c_str());
     return Stop{};
 }
 
@@ -172,7 +182,10 @@ int run_brisko(const RunOptions& options) {
         return end_run(link, stop);
     }
     int errors = 0;
-    if (Stop stop = erase_and_verify(link, &errors)) {
+    // A program that shared the port may have taken replies meant for this
+    // run: the count is then not the device's.
+    Stop stop = erase_and_verify(link, &errors);
+    if (stop || (stop = check_not_shared(link))) {
         return end_run(link, stop);
     }
     say("\nError %3d ", errors);

@@ -259,6 +259,7 @@ Survey survey_ports(const PortPaths& all_paths, bool probe, const PortChoice& ch
     const PortPaths& paths = gate.Paths();
     PortInfo info{};
     gate.GetPortsInfo(&info);
+    begin_holder_census();
     for (int i = 0; i < info.count(); ++i) {
         PortEntry entry;
         entry.port = info.port(i);
@@ -294,6 +295,7 @@ Survey survey_ports(const PortPaths& all_paths, bool probe, const PortChoice& ch
             }
         }
     }
+    end_holder_census();
     add_common_hints(&survey);
     add_system_hints(paths, survey, &survey.hints);
     return survey;

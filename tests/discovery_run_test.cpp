@@ -37,10 +37,11 @@ TEST(Discovery, EachEchoGivesOneDotAndAllTwentySyncsGoOut) {
     EXPECT_TRUE(found.open);
     EXPECT_EQ(virtual_output(), found_on(33, 3));
     // Found, and let go when the gate is destroyed. The 17 echoes it still
-    // owes are waited for up to the settle's limit, a whole second.
+    // owes are waited for up to the settle's limit, a whole second, and then
+    // the line must stay quiet for another.
     EXPECT_EQ(virtual_trace(), "open33 " + repeat(kNoEcho, 2) + repeat(kEcho, 1) +
                                    repeat(kNoEcho, 3) + repeat(kEcho, 1) + repeat(kNoEcho, 12) +
-                                   repeat(kEcho, 1) + repeat("t50", 20) + "close ");
+                                   repeat(kEcho, 1) + repeat("t50", 40) + "close ");
 }
 
 // A port with nothing behind it costs its 20 pauses and nothing more.

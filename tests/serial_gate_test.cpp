@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -19,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "console/process.h"
 #include "low_latency.h"
 #include "port_dir.h"
 #include "pty_pair.h"
@@ -328,6 +330,60 @@ TEST_F(GateLine, SendWaitsForRoomButNotForever) {
     EXPECT_GT(sent, 0);
     EXPECT_LT(sent, length);
     EXPECT_LT(ms_since(start), 5000.0);
+}
+
+// What another program can do behind an open port: change its settings
+// (as stty, root passing by the exclusive mode), keep it open (a process
+// that shares the descriptor), or stop its output (tcflow, a flow-control
+// stop). The gate tells each, and a byte the line does not take costs at
+// most its bound, less when the run is interrupted.
+TEST_F(GateLine, WhatAnotherProgramDoesBehindTheOpenPortIsTold) {
+    SerialGateAt gate(dir.paths());
+    ASSERT_TRUE(gate.Open(kUsb0, 9600));
+    EXPECT_TRUE(gate.SettingsIntact());
+    EXPECT_TRUE(gate.OtherHolders().empty());
+    termios sane{};
+    ASSERT_EQ(tcgetattr(pty.slave, &sane), 0);
+    sane.c_oflag |= OPOST | ONLCR;
+    ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &sane), 0);
+    EXPECT_FALSE(gate.SettingsIntact());
+
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t sharer = fork();
+    if (sharer == 0) {
+        close(pty.master);  // not the far end: holds the port through pty.slave
+        if (write(ready[1], "x", 1) == 1) {
+            pause();
+        }
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    const std::vector<PortHolder> holders = gate.OtherHolders();
+    kill(sharer, SIGKILL);
+    waitpid(sharer, nullptr, 0);
+    ASSERT_EQ(holders.size(), 1u);
+    EXPECT_EQ(holders[0].pid, sharer);
+
+    ASSERT_EQ(tcflow(pty.slave, TCOOFF), 0);
+    auto start = Clock::now();
+    EXPECT_EQ(gate.Send("A", 1), 0);
+    EXPECT_LT(ms_since(start), 5000.0);
+    const pid_t interrupted = fork();
+    if (interrupted == 0) {
+        std::thread([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            request_interrupt(SIGINT);
+        }).detach();
+        start = Clock::now();
+        const int sent = gate.Send("A", 1);
+        _exit(sent == 0 && ms_since(start) < 900.0 ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(interrupted, &status, 0);
+    EXPECT_EQ(status, 0) << "the wait for a stopped line outlived the interruption";
+    tcflow(pty.slave, TCOON);
 }
 
 TEST_F(GateLine, OpenDropsWhatCameBefore) {

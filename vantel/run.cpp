@@ -3,6 +3,7 @@
 #include "run.h"
 
 #include <cstdint>
+#include <string>
 
 #include "config.h"
 #include "console/console.h"
@@ -11,14 +12,14 @@
 
 namespace {
 
-// Reads a setting back and reports it as "<name> verify ok." or "<name>
-// verify error.", once the line has stayed quiet after the reply. A missing
-// reply is an error, whatever value was written, and makes `*missed` true:
-// from then on a reply could be that one's, late, and the line is out of
-// step. A reply that is the command itself, with a byte after it, is a local
-// echo.
+// Reads a setting back and adds "<name> verify ok." or "<name> verify
+// error." to `*lines`, once the line has stayed quiet after the reply (the
+// last reply: kOutOfStepQuietMs, which confirms them all). A missing reply
+// is an error, whatever value was written, and makes `*missed` true: from
+// then on a reply could be that one's, late, and the line is out of step. A
+// reply that is the command itself, with a byte after it, is a local echo.
 Stop verify_setting(Link& link, std::uint8_t command, std::int32_t value, const char* name,
-                    bool* missed) {
+                    bool* missed, std::string* lines) {
     Answer answer;
     Stop stop = ask(link, query(command), &answer);
     if (!stop && answer.reply && *missed) {
@@ -28,15 +29,17 @@ Stop verify_setting(Link& link, std::uint8_t command, std::int32_t value, const 
         stop.step = query(command).step;
     }
     *missed = *missed || !answer.reply;
+    const bool last = command == CMD_GET_PAGER_TO_TABLE;
     if (!stop && answer.reply) {
-        stop = confirm_quiet(link, Step{Step::kQuery, command, 0, 0, true});
-        if (stop.reason == Stop::kUnasked && *answer.reply == command) {
+        stop = confirm_quiet(link, Step{Step::kQuery, command, 0, 0, true},
+                             last ? kOutOfStepQuietMs : kConfirmQuietMs);
+        if (stop.reason == Stop::kUnasked && answer.reply == command) {
             stop.reason = Stop::kEcho;
         }
     }
     if (!stop) {
         const bool ok = answer.reply.has_value() && *answer.reply == value;
-        say("\n%s verify %s.", name, ok ? "ok" : "error");
+        *lines += std::string("\n") + name + " verify " + (ok ? "ok." : "error.");
     }
     return stop;
 }
@@ -62,15 +65,23 @@ Stop write_and_verify(Link& link, const ConfigValues& values) {
     say("\nPager_to_table writen");
 
     say("\n\nVerify:");
+    // The lines are printed once the last reply is confirmed: a line whose
+    // device has just stopped may give a byte in step by chance, but not
+    // then stay quiet that long.
     bool missed = false;
-    if (Stop stop = verify_setting(link, CMD_GET_PAGER, values.pager, "Pager", &missed)) {
-        return stop;
+    std::string lines;
+    Stop stop = verify_setting(link, CMD_GET_PAGER, values.pager, "Pager", &missed, &lines);
+    if (!stop) {
+        stop = verify_setting(link, CMD_GET_TABLE, values.table, "Table", &missed, &lines);
     }
-    if (Stop stop = verify_setting(link, CMD_GET_TABLE, values.table, "Table", &missed)) {
-        return stop;
+    if (!stop) {
+        stop = verify_setting(link, CMD_GET_PAGER_TO_TABLE, values.pager_to_table, "Pager_to_table",
+                              &missed, &lines);
     }
-    return verify_setting(link, CMD_GET_PAGER_TO_TABLE, values.pager_to_table, "Pager_to_table",
-                          &missed);
+    if (!stop) {
+        say("%s", lines.c_str());
+    }
+    return stop;
 }
 
 }  // namespace
@@ -92,7 +103,10 @@ int run_vantel(const RunOptions& options) {
     if (!check_config(config)) {
         return 1;
     }
-    if (Stop stop = write_and_verify(link, config.values)) {
+    // A program that shared the port may have read or written in between:
+    // what was verified is then not known to be the device's.
+    Stop stop = write_and_verify(link, config.values);
+    if (stop || (stop = check_not_shared(link))) {
         return end_run(link, stop);
     }
 

@@ -2,6 +2,7 @@
 // its reply and for the quiet that confirms it, and why a run stops.
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "console/console.h"
 #include "console/process.h"
@@ -110,6 +111,9 @@ Stop send_command(Link& link, const Command& command) {
         return Stop{Stop::kInterrupted};
     }
     SerialGate& gate = link.gate;
+    if (!gate.SettingsIntact()) {
+        return Stop{Stop::kSettingsChanged};  // what goes out now may not be what is sent
+    }
     const Step previous = link.last_step;
     link.last_step = command.step;
     Stop found;
@@ -138,7 +142,7 @@ Stop send_command(Link& link, const Command& command) {
         if (!taken) {
             // A byte the line did not take breaks the command off: the rest
             // must not reach the device as another command.
-            return Stop{Stop::kNotSent};
+            return Stop{interrupt_requested() ? Stop::kInterrupted : Stop::kNotSent};
         }
         pause_ms(last ? command.last_pause : command.pause);
     }
@@ -149,18 +153,41 @@ Stop await_reply(Link& link, Answer* answer) {
     SerialGate& gate = link.gate;
     char* byte = reinterpret_cast<char*>(&link.exchange);
     answer->reply.reset();
+    const std::int64_t asked_us = steady_us();
     if (line_recv(gate, byte, 1) == 1 ||
         (wait_for_input(gate, kReplyBoundMs) && line_recv(gate, byte, 1) == 1)) {
         answer->reply = link.exchange;
-        return after_wait(gate);
+        const std::int64_t took_us = steady_us() - asked_us;
+        if (took_us <= link.latest_reply_us + kInStepSlackMs * std::int64_t{1000}) {
+            return after_wait(gate);
+        }
+        // Later than the device has answered so far: noise can look like
+        // that, and only a line that then stays quiet, long after any
+        // question could be answered, shows it was the device.
+        const Stop stop = stay_quiet(link, kOutOfStepQuietMs, after(link.last_step));
+        if (!stop) {
+            link.latest_reply_us = took_us;
+        }
+        return stop;
     }
     // A reply that is only late must not answer the next question: it is
     // given time to show itself, and the line is out of step if it does.
     return stay_quiet(link, kLateReplyWindowMs, link.last_step);
 }
 
-Stop confirm_quiet(Link& link, const Step& step) {
-    return stay_quiet(link, kConfirmQuietMs, step);
+Stop check_not_shared(Link& link) {
+    const std::vector<PortHolder> holders = link.gate.OtherHolders();
+    if (holders.empty()) {
+        return Stop{};
+    }
+    Stop stop{Stop::kShared};
+    stop.pid = holders.front().pid;
+    stop.program = holders.front().command;
+    return stop;
+}
+
+Stop confirm_quiet(Link& link, const Step& step, int ms) {
+    return stay_quiet(link, ms, step);
 }
 
 Stop ask(Link& link, const Command& command, Answer* answer) {
@@ -236,6 +263,19 @@ std::string stop_message(const Stop& stop) {
             return "\nError: the device stopped answering.";
         case Stop::kNoGeometry:
             return "\nError: the device did not report its table size.";
+        case Stop::kSettingsChanged:
+            return "\nError: another program changed the port's settings during the run; "
+                   "nothing more was sent.";
+        case Stop::kShared: {
+            std::string name = stop.program.empty() ? "?" : stop.program;
+            for (char& c : name) {
+                const auto byte = static_cast<unsigned char>(c);
+                c = byte < 0x20 || byte >= 0x7F ? '?' : c;
+            }
+            return "\nError: another program had the port open during the run, so its replies "
+                   "cannot be trusted: " +
+                   name + " (PID " + std::to_string(stop.pid) + ").";
+        }
         case Stop::kNoTableSize: {
             char text[160];
             std::snprintf(text, sizeof text,

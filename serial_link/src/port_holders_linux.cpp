@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "other_users.h"
@@ -55,18 +57,6 @@ long pty_index(dev_t rdev) {
     return static_cast<long>((major_number - kPtySlaveMajor) * 256 + minor(rdev));
 }
 
-// True when descriptor `fd_name` of process `pid` is the master of
-// pseudo-terminal `index`: its fdinfo names the index.
-bool is_pty_master(int pid, const std::string& fd_name, long index) {
-    std::ifstream info("/proc/" + std::to_string(pid) + "/fdinfo/" + fd_name);
-    for (std::string line; std::getline(info, line);) {
-        if (line.rfind("tty-index:", 0) == 0) {
-            return std::strtol(line.c_str() + 10, nullptr, 10) == index;
-        }
-    }
-    return false;
-}
-
 // True when descriptor `fd_name` of process `pid` can read or write: one
 // opened with O_PATH only names the device (a private /dev being set up
 // holds such names) and takes no byte from it.
@@ -80,29 +70,92 @@ bool opened_for_io(int pid, const std::string& fd_name) {
     return true;  // gone meanwhile, or not told: count it
 }
 
-// What process `pid` has of device `rdev`: whether it holds the device, and
-// whether it holds the master of the pseudo-terminal `index` (-1: none).
-void look_at_process(int pid, dev_t rdev, long index, bool* holds, bool* far_end) {
+// The pseudo-terminal multiplexer, /dev/ptmx: every master descriptor is
+// one of it.
+constexpr unsigned kPtmxMinor = 2;
+
+// One look through /proc: every character device each process holds for
+// reading or writing, and the pseudo-terminals whose master it holds. Taken
+// once for a whole walk over the ports, since one look costs a stat of every
+// descriptor of every process on the machine.
+struct Census {
+    bool taken = false;
+    std::vector<std::pair<dev_t, int>> held;    // (device, PID), ascending
+    std::vector<std::pair<long, int>> masters;  // (pty index, PID)
+};
+
+Census& census() {
+    static Census c;
+    return c;
+}
+
+// Notes what process `pid` holds in `into`.
+void look_at_process(int pid, Census* into) {
     const std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* fds = opendir(fd_dir.c_str());
+    const int dir_fd = open(fd_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* fds = dir_fd >= 0 ? fdopendir(dir_fd) : nullptr;
     if (fds == nullptr) {
+        if (dir_fd >= 0) {
+            close(dir_fd);
+        }
         return;  // not ours to see
     }
     while (const dirent* entry = readdir(fds)) {
         if (entry->d_name[0] == '.') {
             continue;
         }
+        // Relative to the open directory, and only what names a device is
+        // looked at further: most descriptors are files, pipes and sockets.
+        char target[16] = {};
+        const ssize_t length = readlinkat(dir_fd, entry->d_name, target, sizeof target - 1);
         struct stat st {};
-        if (stat((fd_dir + "/" + entry->d_name).c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) {
+        if (length < 5 || std::strncmp(target, "/dev/", 5) != 0 ||
+            fstatat(dir_fd, entry->d_name, &st, 0) != 0 || !S_ISCHR(st.st_mode)) {
             continue;
         }
-        if (st.st_rdev == rdev && opened_for_io(pid, entry->d_name)) {
-            *holds = true;
-        } else if (index >= 0 && is_pty_master(pid, entry->d_name, index)) {
-            *far_end = true;
+        if (major(st.st_rdev) == kTtyMajor && minor(st.st_rdev) == kPtmxMinor) {
+            std::ifstream info("/proc/" + std::to_string(pid) + "/fdinfo/" + entry->d_name);
+            for (std::string line; std::getline(info, line);) {
+                if (line.rfind("tty-index:", 0) == 0) {
+                    into->masters.emplace_back(std::strtol(line.c_str() + 10, nullptr, 10), pid);
+                }
+            }
+        } else if (opened_for_io(pid, entry->d_name)) {
+            into->held.emplace_back(st.st_rdev, pid);
         }
     }
     closedir(fds);
+}
+
+Census take_census() {
+    Census taken;
+    taken.taken = true;
+    const int self = static_cast<int>(getpid());
+    for (const int pid : process_ids()) {
+        if (pid != self) {
+            look_at_process(pid, &taken);
+        }
+    }
+    std::sort(taken.held.begin(), taken.held.end());
+    taken.held.erase(std::unique(taken.held.begin(), taken.held.end()), taken.held.end());
+    return taken;
+}
+
+// The holders of device `rdev` in `from`, the far end of a pseudo-terminal
+// left out.
+std::vector<PortHolder> holders_in(const Census& from, dev_t rdev) {
+    std::vector<PortHolder> holders;
+    const long index = pty_index(rdev);
+    for (const auto& [device, pid] : from.held) {
+        const bool far_end =
+            index >= 0 && std::any_of(from.masters.begin(), from.masters.end(), [&](const auto& m) {
+                return m.first == index && m.second == pid;
+            });
+        if (device == rdev && !far_end) {
+            holders.push_back(PortHolder{pid, process_command(pid)});
+        }
+    }
+    return holders;
 }
 
 // True when device `rdev` is a terminal this process talks to its user on,
@@ -161,25 +214,21 @@ std::string process_command(int pid) {
     return line;
 }
 
+void begin_holder_census() {
+    census() = take_census();
+}
+
+void end_holder_census() {
+    census() = Census{};
+}
+
 std::vector<PortHolder> port_holders(const std::string& device_path) {
-    std::vector<PortHolder> holders;
     struct stat device {};
-    if (stat(device_path.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) {
-        return holders;
+    if (stat(device_path.c_str(), &device) != 0 || !S_ISCHR(device.st_mode) ||
+        users_terminal(device.st_rdev)) {
+        return {};  // never opened: whoever else holds it does not matter
     }
-    const long index = pty_index(device.st_rdev);
-    const int self = static_cast<int>(getpid());
-    for (const int pid : process_ids()) {
-        bool holds = false;
-        bool far_end = false;
-        if (pid != self) {
-            look_at_process(pid, device.st_rdev, index, &holds, &far_end);
-        }
-        if (holds && !far_end) {
-            holders.push_back(PortHolder{pid, process_command(pid)});
-        }
-    }
-    return holders;
+    return holders_in(census().taken ? census() : take_census(), device.st_rdev);
 }
 
 bool free_of_other_users(const std::string& device_path, OpenFailure* failure) {

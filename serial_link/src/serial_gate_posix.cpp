@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -20,6 +21,7 @@
 #include <thread>
 
 #include "console/deadline.h"
+#include "console/process.h"
 #include "low_latency.h"
 #include "other_users.h"
 #include "port_list.h"
@@ -36,6 +38,8 @@ struct SerialGate::Port {
     bool exclusive = false;         // TIOCEXCL set
     bool settings_changed = false;  // `saved` goes back
     termios saved{};                // the settings found at Open
+    termios set{};                  // the settings Open put, as read back
+    std::string path;               // the device's name, for a fresh look at its holders
     LowLatency latency;             // the driver's flags as found
     int baud = 0;
     bool lost = false;  // the system reported the line gone
@@ -74,8 +78,10 @@ using Clock = std::chrono::steady_clock;
 
 // Longest time Close waits for queued output to leave, whatever the queue.
 constexpr int kDrainCapMs = 1000;
-// How long Send waits for the line to take more bytes before it gives up.
+// How long Send waits for the line to take more bytes before it gives up,
+// in slices of kStallSliceMs after each of which an interruption ends it.
 constexpr int kStallMs = 1000;
+constexpr int kStallSliceMs = 50;
 // Reads Open makes at most to empty the line, so a flooding line cannot keep
 // it busy.
 constexpr int kDiscardReads = 64;
@@ -260,6 +266,10 @@ bool SerialGate::Open(int port, int baud) {
     // Replies reach us as soon as the adapter has them, where the driver
     // lets us ask; where it does not, the port works all the same.
     opened->latency = low_latency_on(fd);
+    if (tcgetattr(fd, &opened->set) != 0) {
+        opened->set = got;
+    }
+    opened->path = path;
     opened->baud = baud;
     port_.reset(opened.release());
     // Bytes that arrived before the port was ours are not answers to us.
@@ -300,8 +310,9 @@ int SerialGate::Send(const char* buffer, int length) {
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            const int wait_ms = ms_until(deadline);
-            if (wait_ms == 0) {
+            // Waited in slices, so that an interruption ends the wait.
+            const int wait_ms = std::min(ms_until(deadline), kStallSliceMs);
+            if (wait_ms == 0 || interrupt_requested()) {
                 break;
             }
             pollfd pfd{fd, POLLOUT, 0};
@@ -312,6 +323,11 @@ int SerialGate::Send(const char* buffer, int length) {
             if (ready > 0 && (pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
                 port_->lost = true;
                 break;
+            }
+            if (ready > 0) {
+                // Room, says poll, yet the write was refused: a stopped
+                // output does that. Sleep rather than ask again at once.
+                std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
             }
             continue;
         }
@@ -366,4 +382,24 @@ bool SerialGate::WaitForInput(int timeout_ms) {
 
 bool SerialGate::LineLost() const {
     return port_ && port_->lost;
+}
+
+bool SerialGate::SettingsIntact() const {
+    termios now{};
+    if (!port_ || port_->lost || tcgetattr(port_->fd, &now) != 0) {
+        return true;
+    }
+    const termios& set = port_->set;
+    return now.c_iflag == set.c_iflag && now.c_oflag == set.c_oflag && now.c_cflag == set.c_cflag &&
+           now.c_lflag == set.c_lflag && cfgetispeed(&now) == cfgetispeed(&set) &&
+           cfgetospeed(&now) == cfgetospeed(&set) && now.c_cc[VMIN] == set.c_cc[VMIN] &&
+           now.c_cc[VTIME] == set.c_cc[VTIME];
+}
+
+std::vector<PortHolder> SerialGate::OtherHolders() const {
+    if (!port_) {
+        return {};
+    }
+    end_holder_census();
+    return port_holders(port_->path);
 }

@@ -293,3 +293,30 @@ bool SerialGate::WaitForInput(int timeout_ms) {
 bool SerialGate::LineLost() const {
     return port_ && port_->lost;
 }
+
+// What another program may change behind the open port: its DCB, compared
+// with the one Open set (where the driver took it), field by field that
+// changes a byte or its timing on the wire.
+bool SerialGate::SettingsIntact() const {
+    DCB now{};
+    now.DCBlength = sizeof(DCB);
+    if (!port_ || port_->lost || !port_->state_set || !GetCommState(port_->handle, &now)) {
+        return true;
+    }
+    DCB set = port_->saved_state;
+    set_raw_8n1(set, kDeviceBaud);
+    return now.BaudRate == set.BaudRate && now.ByteSize == set.ByteSize &&
+           now.Parity == set.Parity && now.StopBits == set.StopBits && now.fParity == set.fParity &&
+           now.fOutxCtsFlow == set.fOutxCtsFlow && now.fOutxDsrFlow == set.fOutxDsrFlow &&
+           now.fOutX == set.fOutX && now.fInX == set.fInX && now.fNull == set.fNull &&
+           now.fErrorChar == set.fErrorChar;
+}
+
+// Windows opens a COM port for one handle only: nobody else can hold it.
+std::vector<PortHolder> SerialGate::OtherHolders() const {
+    return {};
+}
+
+void begin_holder_census() {}
+
+void end_holder_census() {}

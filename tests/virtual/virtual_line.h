@@ -31,6 +31,12 @@ struct VirtualPort {
     // baud rate); -1: none.
     int noise = -1;
     int noise_after_ms = 0;
+    // Seeded noise instead: from `noise_after_ms` on, one byte drawn from
+    // `noise_values` after each gap drawn uniformly from [noise_gap_ms.first,
+    // noise_gap_ms.second] ms, the same for the same `noise_seed`.
+    std::vector<std::uint8_t> noise_values = {};
+    std::pair<int, int> noise_gap_ms = {0, 0};
+    unsigned noise_seed = 0;
     // Single bytes the line carries: (ms after the port's opening, byte).
     std::vector<std::pair<int, std::uint8_t>> strays = {};
     // The line takes this many bytes from the host, then no more (its output

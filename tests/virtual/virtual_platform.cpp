@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <map>
+#include <random>
 
 #include "console/console.h"
 #include "console/process.h"
@@ -92,6 +93,15 @@ void schedule_noise(const VirtualPort& port) {
     for (int i = 0; port.noise >= 0 && at < m.now_us + 120000000; ++i) {
         at += kGapsMs[i % 5] * std::int64_t{1000};
         m.incoming.emplace(at, static_cast<std::uint8_t>(port.noise));
+    }
+    std::mt19937 draw(port.noise_seed);
+    std::uniform_int_distribution<int> gap_us(port.noise_gap_ms.first * 1000,
+                                              port.noise_gap_ms.second * 1000);
+    at = m.now_us + port.noise_after_ms * std::int64_t{1000};
+    for (std::size_t n = port.noise_values.size(); n > 0 && at < m.now_us + 120000000;) {
+        at += gap_us(draw);
+        m.incoming.emplace(
+            at, port.noise_values[std::uniform_int_distribution<std::size_t>(0, n - 1)(draw)]);
     }
     for (const auto& [ms, byte] : port.strays) {
         m.incoming.emplace(m.now_us + ms * std::int64_t{1000}, byte);
@@ -266,6 +276,18 @@ bool SerialGate::WaitForInput(int timeout_ms) {
 bool SerialGate::LineLost() const {
     return port_ && port_->lost;
 }
+
+bool SerialGate::SettingsIntact() const {
+    return true;
+}
+
+std::vector<PortHolder> SerialGate::OtherHolders() const {
+    return {};
+}
+
+void begin_holder_census() {}
+
+void end_holder_census() {}
 
 // ---- Pauses and the console ---------------------------------------------------
 

@@ -37,6 +37,8 @@ std::string hex(std::uint8_t byte);
 std::string waited_out(int ms);
 // The line staying quiet after a reply, which confirms it.
 inline const std::string kQuiet = waited_out(kConfirmQuietMs);
+// The longer quiet that confirms what a pass rests on.
+inline const std::string kLongQuiet = waited_out(kOutOfStepQuietMs);
 // A reply bound that ran out.
 inline const std::string kNoReply = waited_out(kReplyBoundMs);
 // Discovery on port `port` with all 20 syncs echoed, then the line let fall

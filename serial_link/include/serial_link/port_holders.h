@@ -24,5 +24,15 @@ std::vector<PortHolder> port_holders(const std::string& device_path);
 // /proc. Other systems: none.
 std::vector<int> process_ids();
 
+// One look through the system for every port at once: until
+// end_holder_census, port_holders and SerialGate::Open answer from it instead
+// of each taking a look of its own, which on Linux costs a stat of every
+// descriptor of every process. A walk over the ports takes one; a program
+// that opens a port later than its look may be missed by it, so the port a
+// run keeps is looked at afresh (SerialGate::OtherHolders). Other systems:
+// nothing to take.
+void begin_holder_census();
+void end_holder_census();
+
 // The command name of process `pid`, "" when it cannot be seen.
 std::string process_command(int pid);

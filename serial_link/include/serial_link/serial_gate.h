@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "serial_link/port_choice.h"
+#include "serial_link/port_holders.h"
 
 // The port list record filled by SerialGate::GetPortsInfo: 512 bytes.
 //   bytes[2*i]     port number of entry i (shown to the user as "COM<n>")
@@ -170,6 +172,20 @@ class SerialGate {
     // as when a USB adapter is pulled out; a line status that fails once is
     // asked again). It stays true until the next Open or Close.
     bool LineLost() const;
+
+    // True while the open port's line settings are still the ones Open set:
+    // another program (root passes by the exclusive mode) may have changed
+    // them since, and then a byte sent may not be the byte on the wire (CR
+    // LF mapping, parity, another rate). POSIX: termios as tcgetattr reads it
+    // back; Windows: the DCB. True when no port is open, or when the
+    // settings cannot be read (LineLost then tells).
+    bool SettingsIntact() const;
+
+    // The processes other than this one that have the open port open now,
+    // from a look of its own (not a census, port_holders.h): a program that
+    // came after Open, which may have read bytes meant for this one. Empty
+    // when no port is open, and on systems that cannot tell.
+    std::vector<PortHolder> OtherHolders() const;
 
     struct Port;  // the open port's platform state
     // Ends a Port: the platform file that makes Ports defines it, since only

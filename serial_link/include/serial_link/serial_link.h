@@ -46,6 +46,18 @@ inline constexpr int kReplyBoundMs = 1000;
 // question. A byte that comes then stops the run.
 inline constexpr int kLateReplyWindowMs = 1000;
 
+// A reply is in step with the device when it comes no later than this after
+// the latest a reply of the device came so far in the run (its sync echoes
+// count as immediate): a USB adapter's latency timer holds bytes up to
+// 40 ms. A reply later than that may be noise on a line whose device has
+// stopped answering: it counts only once the line then stayed quiet for
+// kOutOfStepQuietMs, longer than a question waits for its reply and then for
+// a late one, and then sets the device's latest. The same quiet confirms
+// what a whole pass rests on (brisko's geometry, its last marks), since a
+// line whose device has just stopped may give a byte in step by chance.
+inline constexpr int kInStepSlackMs = 20;
+inline constexpr int kOutOfStepQuietMs = 2000;
+
 // A reply counts once the line stayed quiet this long after it: a doubled
 // reply, an echo or noise shows itself within it.
 inline constexpr int kConfirmQuietMs = 100;
@@ -105,6 +117,8 @@ struct Stop {
         kStoppedAnswering,  // brisko: kSilentChecksToStop checks in a row got no reply
         kNoGeometry,        // brisko: a geometry query got no reply
         kNoTableSize,       // brisko: a geometry beyond any device's table memory
+        kSettingsChanged,   // another program changed the port's line settings
+        kShared,            // another program had the port open during the run
     };
     // The last kKept unasked bytes are kept, oldest first.
     static constexpr int kKept = 4;
@@ -120,6 +134,9 @@ struct Stop {
     // kNoTableSize: what the device reported.
     unsigned tables = 0;
     unsigned entries = 0;
+    // kShared: the program, as the system names it.
+    int pid = 0;
+    std::string program;
 
     explicit operator bool() const { return reason != kNone; }
 };
@@ -138,6 +155,11 @@ struct Stop {
 //   kNoTableSize       "\nError: the device reported <t> tables of <e>
 //                      entries, not a table size (at most 99 tables of 250
 //                      entries)."
+//   kSettingsChanged   "\nError: another program changed the port's settings
+//                      during the run; nothing more was sent."
+//   kShared            "\nError: another program had the port open during the
+//                      run, so its replies cannot be trusted: <name> (PID
+//                      <pid>)." with the name's unprintable bytes as "?".
 // <what came> is "<n> byte(s), last <hex bytes>, <step>", with the step as
 // step_text gives it: "2 bytes, last 5A 5A, at the check of table 2, entry 7".
 std::string stop_message(const Stop& stop);
@@ -183,10 +205,14 @@ struct Link {
     SerialGate& gate;
     std::uint8_t exchange = 0;
     Step last_step;
+    // The latest, from the end of a question's pause, that a reply of the
+    // device came so far in the run, in microseconds.
+    std::int64_t latest_reply_us = 0;
 };
 
 // Sends `command` as one frame, the same for every command:
-//  1. nothing at all when an interruption has come (kInterrupted);
+//  1. nothing at all when an interruption has come (kInterrupted), or when
+//     the port's settings are no longer the ones Open set (kSettingsChanged);
 //  2. every byte but the last, each with its pause;
 //  3. right before the last byte, every byte that has come is read: the
 //     device answers only after the whole command, so anything there is
@@ -197,7 +223,8 @@ struct Link {
 //     that);
 //  4. the last byte with its pause.
 // A byte the line does not take ends the frame at once: kLineLost when the
-// line is gone, kNotSent otherwise; nothing more goes out. Returns kNone when
+// line is gone, kInterrupted when an interruption ended the wait for it,
+// kNotSent otherwise; nothing more goes out. Returns kNone when
 // the command went out whole with nothing unasked.
 Stop send_command(Link& link, const Command& command);
 
@@ -209,14 +236,15 @@ struct Answer {
 // Waits up to kReplyBoundMs for the reply to the command just sent, and
 // reads it into the exchange byte. When none came, the line must then stay
 // quiet for kLateReplyWindowMs, or the run stops (kUnasked): a late reply
-// must not answer the next question. Also stops on a lost line and an
-// interruption.
+// must not answer the next question. A reply out of step with the device
+// (kInStepSlackMs) must be followed by kOutOfStepQuietMs of quiet, or the
+// run stops the same way. Also stops on a lost line and an interruption.
 Stop await_reply(Link& link, Answer* answer);
 
-// Waits kConfirmQuietMs for the line to stay quiet, which confirms the
-// reply before it; a byte that comes stops the run (kUnasked at `step`).
-// Also stops on a lost line and an interruption.
-Stop confirm_quiet(Link& link, const Step& step);
+// Waits `ms` for the line to stay quiet, which confirms the reply before it;
+// a byte that comes stops the run (kUnasked at `step`). Also stops on a lost
+// line and an interruption.
+Stop confirm_quiet(Link& link, const Step& step, int ms = kConfirmQuietMs);
 
 // Asks the device: send_command, then await_reply. The reply counts once it
 // is confirmed: by confirm_quiet, or by the next command's look before its
@@ -240,3 +268,8 @@ int find_device(SerialGate& gate);
 // Discovery as a step of a run: kNone with the device's port open, or
 // kNoDevice / kInterrupted. Sets `link.last_step` to the sync.
 Stop find_device(Link& link);
+
+// The last look of a run, before its result: kShared, naming the first,
+// when another program has the port open now (it may have read replies meant
+// for this run, or written its own); kNone otherwise.
+Stop check_not_shared(Link& link);
