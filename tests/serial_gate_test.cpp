@@ -22,7 +22,7 @@
 #include "low_latency.h"
 #include "port_dir.h"
 #include "pty_pair.h"
-#include "serial_gate_posix.h"
+#include "line_gone_error.h"
 #include "serial_link/serial_gate.h"
 #include "test_clock.h"
 

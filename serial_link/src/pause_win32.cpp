@@ -23,7 +23,7 @@
 
 #include <cstdint>
 
-#include "early_aim.h"
+#include "pause_overshoot.h"
 #include "pause_choice.h"
 #include "serial_link/serial_link.h"
 

@@ -24,7 +24,7 @@
 #include "other_users.h"
 #include "port_list.h"
 #include "port_lock.h"
-#include "serial_gate_posix.h"
+#include "line_gone_error.h"
 #include "serial_link/serial_gate.h"
 
 // Open notes each step here as it takes it, and the destructor undoes the

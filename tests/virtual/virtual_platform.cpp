@@ -1,4 +1,4 @@
-// The fakes behind virtual_line.h: SerialGate's platform half, pause_ms, and
+// The fakes behind virtual_platform.h: SerialGate's platform half, pause_ms, and
 // the console's output and key prompt, all on one virtual clock.
 #include <csignal>
 #include <cstdarg>
@@ -10,7 +10,7 @@
 #include "port_list.h"
 #include "serial_link/serial_gate.h"
 #include "serial_link/serial_link.h"
-#include "virtual_line.h"
+#include "virtual_platform.h"
 
 struct SerialGate::Port {
     VirtualPort port;
