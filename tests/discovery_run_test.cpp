@@ -43,6 +43,19 @@ TEST(Discovery, EachEchoGivesOneDotAndAllTwentySyncsGoOut) {
                                    repeat(kEcho, 1) + repeat("t50", 20) + "close ");
 }
 
+// The echo still owed is waited for up to the settle's limit, to the
+// millisecond, whatever else comes meanwhile: only FF pays it off.
+TEST(Discovery, AnOwedEchoIsWaitedForToTheLimit) {
+    std::vector<int> nineteen;
+    for (int sync = 1; sync <= 19; ++sync) {
+        nineteen.push_back(sync);
+    }
+    VirtualSetup setup = echoing(nineteen);
+    setup.ports[0].strays = {{437, 0x5A}};
+    EXPECT_EQ(discover(setup).port, 33);
+    EXPECT_EQ(virtual_now_us(), (400 + 1000) * 1000);
+}
+
 // A port with nothing behind it costs its 20 pauses and nothing more.
 TEST(Discovery, APortWithoutEchoesIsClosedAndTheScanGoesOn) {
     VirtualSetup setup;
