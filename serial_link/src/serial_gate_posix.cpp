@@ -20,11 +20,11 @@
 #include <thread>
 
 #include "console/deadline.h"
+#include "line_gone_error.h"
 #include "low_latency.h"
 #include "other_users.h"
 #include "port_list.h"
 #include "port_lock.h"
-#include "line_gone_error.h"
 #include "serial_link/serial_gate.h"
 
 // Open notes each step here as it takes it, and the destructor undoes the
