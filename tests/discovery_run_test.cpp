@@ -110,9 +110,11 @@ TEST(Discovery, NoAnsweringPortMeansNoDeviceAndNoPortOpen) {
 TEST(Discovery, TheHandshakeJudgesAPortAlikeWithOrWithoutDots) {
     VirtualSetup lost_in_probe;
     lost_in_probe.knobs.hangup_after_bytes = 5;
-    VirtualSetup lost_in_settle = echoing({20});
-    lost_in_settle.knobs.sync_delay_ms = 30;  // the one echo is still owed
-    lost_in_settle.knobs.hangup_after_bytes = 20;
+    VirtualSetup lost_at_last_sync = echoing({20});
+    lost_at_last_sync.knobs.sync_delay_ms = 30;  // the one echo is still owed
+    lost_at_last_sync.knobs.hangup_after_bytes = 20;
+    VirtualSetup lost_in_settle = echoing({1, 2});
+    lost_in_settle.hangup_at_ms = 600;  // while the 18 echoes owed are waited for
     VirtualSetup silent;
     silent.ports = {{33, 1, false}};
     VirtualSetup noisy;
@@ -122,9 +124,10 @@ TEST(Discovery, TheHandshakeJudgesAPortAlikeWithOrWithoutDots) {
         SyncResult::Verdict verdict;
         int echoes;
     } cases[] = {
-        {echoing({}), SyncResult::kDevice, 20},    {echoing({9}), SyncResult::kDevice, 1},
-        {silent, SyncResult::kSilent, 0},          {noisy, SyncResult::kNoisy, 6},
-        {lost_in_probe, SyncResult::kLineLost, 4}, {lost_in_settle, SyncResult::kLineLost, 0},
+        {echoing({}), SyncResult::kDevice, 20},     {echoing({9}), SyncResult::kDevice, 1},
+        {silent, SyncResult::kSilent, 0},           {noisy, SyncResult::kNoisy, 6},
+        {lost_in_probe, SyncResult::kLineLost, 4},  {lost_at_last_sync, SyncResult::kLineLost, 0},
+        {lost_in_settle, SyncResult::kLineLost, 2},
     };
     for (const auto& c : cases) {
         for (bool dots : {true, false}) {

@@ -66,7 +66,9 @@ std::string ms_text(std::int64_t us) {
 }
 
 bool line_lost() {
-    return engine_hung_up(machine().engine);
+    const Machine& m = machine();
+    return engine_hung_up(m.engine) ||
+           (m.setup.hangup_at_ms >= 0 && m.now_us >= m.setup.hangup_at_ms * std::int64_t{1000});
 }
 
 // Moves the clock on to `us`, interrupting the run on the way when the setup
