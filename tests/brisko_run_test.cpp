@@ -53,6 +53,15 @@ TEST_F(BriskoRun, ClearsEveryEntryThenChecksEachWithEveryPause) {
     EXPECT_EQ(virtual_output(), expected_out("......", "......", "  0"));
 }
 
+// 246 is the query byte F6 itself: a device whose pager setting holds it
+// answers F6 with F6, and that is no echo.
+TEST_F(BriskoRun, APagerSettingOfF6IsNoEcho) {
+    VirtualSetup setup = device(1, 2);
+    setup.knobs.pager = 0xF6;
+    EXPECT_EQ(run(run_brisko, setup), 0);
+    EXPECT_EQ(virtual_output(), expected_out("..", "..", "  0"));
+}
+
 TEST_F(BriskoRun, EntriesThatStayUnclearedAreMarkedAndCounted) {
     VirtualSetup setup = device(2, 3);
     setup.knobs.uncleared = {{1, 0}, {2, 2}, {2, 1}};

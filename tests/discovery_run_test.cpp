@@ -44,6 +44,23 @@ TEST(Discovery, EachEchoGivesOneDotAndAllTwentySyncsGoOut) {
                                    repeat(kEcho, 1) + repeat("t50", 40) + "close ");
 }
 
+// The echo still owed is waited for up to the settle's limit, to the
+// millisecond; only FF pays it off.
+TEST(Discovery, AnOwedEchoIsWaitedForToTheLimit) {
+    std::vector<int> nineteen;
+    for (int sync = 1; sync <= 19; ++sync) {
+        nineteen.push_back(sync);
+    }
+    VirtualSetup setup = echoing(nineteen);
+    // The owed echo is waited for up to the settle's limit, then the line
+    // must keep a partial echoer's quiet.
+    EXPECT_EQ(discover(setup).port, 33);
+    EXPECT_EQ(virtual_now_us(), (400 + kSettleLimitMs + 1000) * 1000);
+    // A byte no echo explains pays off nothing: the port is not the device.
+    setup.ports[0].strays = {{437, 0x5A}};
+    EXPECT_EQ(discover(setup).port, -1);
+}
+
 // A port with nothing behind it costs its 20 pauses and nothing more.
 TEST(Discovery, APortWithoutEchoesIsClosedAndTheScanGoesOn) {
     VirtualSetup setup;
@@ -98,9 +115,11 @@ TEST(Discovery, NoAnsweringPortMeansNoDeviceAndNoPortOpen) {
 TEST(Discovery, TheHandshakeJudgesAPortAlikeWithOrWithoutDots) {
     VirtualSetup lost_in_probe;
     lost_in_probe.knobs.hangup_after_bytes = 5;
-    VirtualSetup lost_in_settle = echoing({20});
-    lost_in_settle.knobs.sync_delay_ms = 30;  // the one echo is still owed
-    lost_in_settle.knobs.hangup_after_bytes = 20;
+    VirtualSetup lost_at_last_sync = echoing({20});
+    lost_at_last_sync.knobs.sync_delay_ms = 30;  // the one echo is still owed
+    lost_at_last_sync.knobs.hangup_after_bytes = 20;
+    VirtualSetup lost_in_settle = echoing({1, 2});
+    lost_in_settle.hangup_at_ms = 600;  // while the 18 echoes owed are waited for
     VirtualSetup silent;
     silent.ports = {{33, 1, false}};
     VirtualSetup noisy;
@@ -110,9 +129,10 @@ TEST(Discovery, TheHandshakeJudgesAPortAlikeWithOrWithoutDots) {
         SyncResult::Verdict verdict;
         int echoes;
     } cases[] = {
-        {echoing({}), SyncResult::kDevice, 20},    {echoing({9}), SyncResult::kDevice, 1},
-        {silent, SyncResult::kSilent, 0},          {noisy, SyncResult::kNoisy, 6},
-        {lost_in_probe, SyncResult::kLineLost, 4}, {lost_in_settle, SyncResult::kLineLost, 0},
+        {echoing({}), SyncResult::kDevice, 20},     {echoing({9}), SyncResult::kDevice, 1},
+        {silent, SyncResult::kSilent, 0},           {noisy, SyncResult::kNoisy, 6},
+        {lost_in_probe, SyncResult::kLineLost, 4},  {lost_at_last_sync, SyncResult::kLineLost, 0},
+        {lost_in_settle, SyncResult::kLineLost, 2},
     };
     for (const auto& c : cases) {
         for (bool dots : {true, false}) {

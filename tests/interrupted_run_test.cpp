@@ -1,7 +1,7 @@
 // An interrupted run on virtual time: the command in flight goes out whole,
 // with its pauses, then nothing more; the port is closed and the process dies
 // of the signal. Death tests: the run really ends the process, whose last
-// words (virtual_line.h) are what it printed, "|", and its trace.
+// words (virtual_platform.h) are what it printed, "|", and its trace.
 #include <gtest/gtest.h>
 
 #include <csignal>

@@ -93,7 +93,7 @@ pid_t hold_open(const std::string& path, const char* name) {
     }
     const pid_t child = fork();
     if (child == 0) {
-        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         for (int other = 3; other < 1024; ++other) {
             if (other != fd && other != ready[1]) {
                 close(other);
@@ -225,7 +225,7 @@ TEST_F(PagerPorts, HoldersAreNamedAndTheirNamesPrintedSafely) {
     dir.link("ttyUSB1", usb1.slave_path);
     dir.link("ttyUSB2", usb2.slave_path);
     dir.link("ttyUSB3", "/dev/tty");
-    const char evil_name[] = "\033]0;x\007\033[2J\xff\xc3";
+    const char evil_name[] = "\033]0;x\007\033[2J\\\x7f\xff\xc3";
     const pid_t holder = hold_open(usb0.slave_path, evil_name);
     const pid_t locker = child_with_digit_pid();
     ASSERT_GT(holder, 0);
@@ -260,10 +260,10 @@ TEST_F(PagerPorts, HoldersAreNamedAndTheirNamesPrintedSafely) {
     }
     EXPECT_EQ(survey.ports[0].holders[0].command, std::string(evil_name).substr(0, 15));
     EXPECT_EQ(survey.ports[3].problem, "leads to this terminal or the console");
-    EXPECT_NE(text.find("open: PID " + std::to_string(holder) + " ?]0;x??[2J??\n"),
+    EXPECT_NE(text.find("open: PID " + std::to_string(holder) + " ?]0;x??[2J\\???\n"),
               std::string::npos)
         << text;
-    EXPECT_NE(text.find("- COM33 is held by ?]0;x??[2J?? (PID " + std::to_string(holder)),
+    EXPECT_NE(text.find("- COM33 is held by ?]0;x??[2J\\??? (PID " + std::to_string(holder)),
               std::string::npos)
         << text;
     for (const char c : text) {
@@ -272,9 +272,10 @@ TEST_F(PagerPorts, HoldersAreNamedAndTheirNamesPrintedSafely) {
             << "byte " << static_cast<int>(static_cast<unsigned char>(c));
     }
     EXPECT_TRUE(JsonCheck(json).valid()) << json;
-    EXPECT_NE(json.find("\"held_by\": \"open\", \"holders\": [{\"pid\": " + std::to_string(holder) +
-                        ", \"command\": \"\\u001b]0;x\\u0007\\u001b[2J\\ufffd\\ufffd\"}]"),
-              std::string::npos)
+    EXPECT_NE(
+        json.find("\"held_by\": \"open\", \"holders\": [{\"pid\": " + std::to_string(holder) +
+                  ", \"command\": \"\\u001b]0;x\\u0007\\u001b[2J\\\\\\u007f\\ufffd\\ufffd\"}]"),
+        std::string::npos)
         << json;
 }
 

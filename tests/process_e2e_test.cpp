@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "simulator/wire_log.h"
 
 namespace {
 
@@ -37,26 +38,16 @@ std::string read_text(const std::string& path) {
 bool whole_commands(const Bytes& bytes) {
     std::size_t i = 0;
     while (i < bytes.size()) {
-        switch (bytes[i]) {
-            case 0xF6:
-            case 0xF8:
-            case 0xFA:
-                i += 1;
-                break;
-            case 0xF5:
-            case 0xF7:
-            case 0xF9:
-                i += 2;
-                break;
-            case 0xF1:
-                i += 3;
-                break;
-            case 0xF0:
-                i += 4;
-                break;
-            default:
-                return false;
+        const std::uint8_t b = bytes[i];
+        const std::size_t length = b == 0xF0                             ? 4
+                                   : b == 0xF1                           ? 3
+                                   : b == 0xF5 || b == 0xF7 || b == 0xF9 ? 2
+                                   : b == 0xF6 || b == 0xF8 || b == 0xFA ? 1
+                                                                         : 0;
+        if (length == 0) {
+            return false;
         }
+        i += length;
     }
     return i == bytes.size();
 }
@@ -102,14 +93,9 @@ pid_t find_descendant(pid_t ancestor, const std::string& name) {
 // Bytes the device received, from devsim's log.
 Bytes received(const std::string& log) {
     Bytes bytes;
-    std::istringstream lines(log);
-    std::string line;
-    while (std::getline(lines, line)) {
-        double ms = 0;
-        unsigned byte = 0;
-        char port[32] = {};
-        if (std::sscanf(line.c_str(), "%lf rx %x %31s", &ms, &byte, port) == 2) {
-            bytes.push_back(static_cast<std::uint8_t>(byte));
+    for (const WireEvent& event : parse_wire_log(log)) {
+        if (!event.sent && event.port.empty()) {
+            bytes.push_back(event.byte);
         }
     }
     return bytes;

@@ -111,6 +111,18 @@ TEST_F(VantelRun, AnEchoingLineStopsTheRunAtTheFirstSetter) {
     EXPECT_EQ(virtual_trace().substr(virtual_trace().size() - end.size()), end);
 }
 
+// An echo that begins only after the setters shows at the first verify: its
+// reply is the question F6 itself, with the device's after it.
+TEST_F(VantelRun, AnEchoThatBeginsAtTheVerifyIsNamed) {
+    write_config("5 6 7");
+    VirtualSetup setup;
+    setup.knobs.reply_delay_ms = 2;
+    setup.ports[0].strays = {{621, 0xF6}};  // F6 goes out at 620 ms
+    EXPECT_EQ(run(run_vantel, setup), 1);
+    EXPECT_EQ(virtual_output(),
+              found_on(33) + kWritten + echoes("1 byte, last 05, after the reply to F6"));
+}
+
 TEST_F(VantelRun, ALostLineEndsTheRunWithNothingMoreSent) {
     write_config("10 2 3");
     VirtualSetup pulled;

@@ -341,31 +341,6 @@ TEST(WaitKey, KeyTypedAheadEndsTheWaitAtOnce) {
     }
 }
 
-TEST(WaitKey, RestoresTheSettingsItFound) {
-    Terminal term;
-    Pipe out;
-    ASSERT_TRUE(term.ok() && out.read_end >= 0);
-    termios odd = settings(term.slave);
-    odd.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHOCTL);
-    odd.c_iflag |= IXOFF;
-    odd.c_cc[VMIN] = 4;
-    odd.c_cc[VTIME] = 9;
-    odd.c_cc[VINTR] = 0x07;
-    cfsetspeed(&odd, B1200);
-    ASSERT_EQ(tcsetattr(term.slave, TCSANOW, &odd), 0);
-    const termios before = settings(term.slave);
-
-    pid_t pid = start_waiter(term, {.out = out.write_end});
-    ASSERT_GT(pid, 0);
-    out.close_write();
-    ASSERT_TRUE(running_after(pid, 100ms));
-    write_all(term.master, "x");
-    int status = wait_exit(pid);
-    EXPECT_TRUE(exited_ok(status)) << describe(status);
-    expect_same_settings(before, settings(term.slave));
-    EXPECT_EQ(left_over_input(term.slave), "");
-}
-
 TEST(WaitKey, RedirectedStandardInputNeitherFeedsNorEndsTheWait) {
     Terminal term;
     Pipe out;
@@ -384,76 +359,71 @@ TEST(WaitKey, RedirectedStandardInputNeitherFeedsNorEndsTheWait) {
     EXPECT_EQ(read_available(in.read_end), "abc\n");
 }
 
-TEST(WaitKey, NoControllingTerminalEndsTheWaitAtOnce) {
-    Terminal term;
-    Pipe out;
-    ASSERT_TRUE(term.ok() && out.read_end >= 0);
-    pid_t pid = start_waiter(term, {.controlling_terminal = false, .out = out.write_end});
-    ASSERT_GT(pid, 0);
-    out.close_write();
-    int status = wait_exit(pid);
-    EXPECT_TRUE(exited_ok(status)) << describe(status);
-    EXPECT_EQ(read_available(out.read_end), kPrompt);
-}
-
-TEST(WaitKey, HangUpEndsTheWait) {
-    Terminal term;
-    Pipe out;
-    ASSERT_TRUE(term.ok() && out.read_end >= 0);
-    pid_t pid = start_waiter(term, {.out = out.write_end, .ignore_hangup = true});
-    ASSERT_GT(pid, 0);
-    out.close_write();
-    ASSERT_TRUE(wait_raw(term.slave));
-    term.close_master();
-    int status = wait_exit(pid);
-    EXPECT_TRUE(exited_ok(status)) << describe(status);
-}
-
-TEST(WaitKey, TermAndHupRestoreTheTerminalAndEndTheProcessByTheSignal) {
-    for (int sig : {SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(strsignal(sig));
+// Every other way a wait ends: at once without a terminal to read or in the
+// background, by a hang-up, by a signal (the process then dies of it), by
+// Ctrl+C as a key, and by a key on a terminal with odd settings. Each ends
+// with the prompt shown and the terminal's settings as they were.
+TEST(WaitKey, EveryWayAWaitEndsLeavesTheTerminalAsItWas) {
+    enum End { kNothing, kHangUp, kTerm, kHup, kCtrlC, kKey };
+    const struct {
+        const char* what;
+        ChildSetup setup;
+        End end;
+        bool odd_settings = false;
+    } cases[] = {
+        {"no controlling terminal", {.controlling_terminal = false}, kNothing},
+        {"a background job, not stopped", {.background = true}, kNothing},
+        {"a hang-up", {.ignore_hangup = true}, kHangUp},
+        {"SIGTERM", {.interruptible = true}, kTerm},
+        {"SIGHUP", {.interruptible = true}, kHup},
+        {"Ctrl+C, a key where the program handles interrupts", {.interruptible = true}, kCtrlC},
+        {"a key, on a terminal with odd settings", {}, kKey, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         Terminal term;
         Pipe out;
         ASSERT_TRUE(term.ok() && out.read_end >= 0);
+        if (c.odd_settings) {
+            termios odd = settings(term.slave);
+            odd.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHOCTL);
+            odd.c_iflag |= IXOFF;
+            odd.c_cc[VMIN] = 4;
+            odd.c_cc[VTIME] = 9;
+            odd.c_cc[VINTR] = 0x07;
+            cfsetspeed(&odd, B1200);
+            ASSERT_EQ(tcsetattr(term.slave, TCSANOW, &odd), 0);
+        }
         const termios before = settings(term.slave);
-        pid_t pid = start_waiter(term, {.out = out.write_end, .interruptible = true});
+        ChildSetup setup = c.setup;
+        setup.out = out.write_end;
+        const pid_t pid = start_waiter(term, setup);
         ASSERT_GT(pid, 0);
         out.close_write();
-        ASSERT_TRUE(wait_raw(term.slave));
-        kill(pid, sig);
-        int status = wait_exit(pid);
-        EXPECT_TRUE(status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == sig)
-            << describe(status);
-        expect_same_settings(before, settings(term.slave));
+        if (c.end != kNothing) {
+            ASSERT_TRUE(wait_raw(term.slave));
+        }
+        const int signal = c.end == kTerm ? SIGTERM : c.end == kHup ? SIGHUP : 0;
+        if (c.end == kHangUp) {
+            term.close_master();
+        } else if (signal != 0) {
+            kill(pid, signal);
+        } else if (c.end != kNothing) {
+            write_all(term.master, c.end == kCtrlC ? "\x03" : "x");
+        }
+        const int status = wait_exit(pid);
+        if (signal != 0) {
+            EXPECT_TRUE(status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == signal)
+                << describe(status);
+        } else {
+            EXPECT_TRUE(exited_ok(status)) << describe(status);
+        }
         EXPECT_EQ(read_available(out.read_end), kPrompt);
+        if (c.end != kHangUp) {
+            expect_same_settings(before, settings(term.slave));
+            EXPECT_EQ(left_over_input(term.slave), "");
+        }
     }
-}
-
-TEST(WaitKey, CtrlCIsAKeyWhenTheProgramHandlesInterrupts) {
-    Terminal term;
-    Pipe out;
-    ASSERT_TRUE(term.ok() && out.read_end >= 0);
-    pid_t pid = start_waiter(term, {.out = out.write_end, .interruptible = true});
-    ASSERT_GT(pid, 0);
-    out.close_write();
-    ASSERT_TRUE(wait_raw(term.slave));
-    write_all(term.master, "\x03");
-    int status = wait_exit(pid);
-    EXPECT_TRUE(exited_ok(status)) << describe(status);
-}
-
-TEST(WaitKey, BackgroundJobEndsTheWaitAtOnceWithoutBeingStopped) {
-    Terminal term;
-    Pipe out;
-    ASSERT_TRUE(term.ok() && out.read_end >= 0);
-    const termios before = settings(term.slave);
-    pid_t pid = start_waiter(term, {.out = out.write_end, .background = true});
-    ASSERT_GT(pid, 0);
-    out.close_write();
-    int status = wait_exit(pid);
-    EXPECT_TRUE(exited_ok(status)) << describe(status);
-    EXPECT_EQ(read_available(out.read_end), kPrompt);
-    expect_same_settings(before, settings(term.slave));
 }
 
 TEST(StdoutIsConsole, OnlyATerminalIsAConsole) {

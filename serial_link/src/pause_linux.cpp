@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "early_aim.h"
+#include "pause_overshoot.h"
 #include "serial_link/serial_link.h"
 
 namespace {

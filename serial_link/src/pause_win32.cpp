@@ -23,8 +23,8 @@
 
 #include <cstdint>
 
-#include "early_aim.h"
 #include "pause_choice.h"
+#include "pause_overshoot.h"
 #include "serial_link/serial_link.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION

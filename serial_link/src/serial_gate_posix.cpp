@@ -22,11 +22,11 @@
 
 #include "console/deadline.h"
 #include "console/process.h"
+#include "line_gone_error.h"
 #include "low_latency.h"
 #include "other_users.h"
 #include "port_list.h"
 #include "port_lock.h"
-#include "serial_gate_posix.h"
 #include "serial_link/serial_gate.h"
 
 // Open notes each step here as it takes it, and the destructor undoes the

@@ -1,11 +1,13 @@
 #include "simulator/devsim_options.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
 namespace {
 
-const char kUsage[] =
+// The --help text before the options and after them.
+const char kUsageStart[] =
     "Usage: devsim [OPTIONS] [--log FILE] -- PROGRAM [ARGS...]\n"
     "       devsim [OPTIONS] --serve [--link PATH]\n"
     "\n"
@@ -25,49 +27,9 @@ const char kUsage[] =
     "table t, F1 t e answers 00 when that entry is clear and 01 when not. At\n"
     "start no entry is clear; entries outside tables 1..table and entries\n"
     "0..pager_to_table-1 never are. Other bytes where a command is due are\n"
-    "ignored.\n"
-    "\n"
-    "Where the device is:\n"
-    "  --absent              attach no device: /dev holds no serial port at all\n"
-    "  --silent-ports N      put N ports that never answer first (ttyUSB0..N-1);\n"
-    "                        the device is then ttyUSB<N>, COM<33+N>; N <= 31\n"
-    "  --serve               no PROGRAM: serve the device on a pty until stopped\n"
-    "  --link PATH           with --serve: make PATH a symlink to the pty\n"
-    "                        (removed on exit), e.g. a Wine dosdevices/com33 entry\n"
-    "\n"
-    "Device settings at power on (0..255):\n"
-    "  --pager N             the pager setting (default 10)\n"
-    "  --tables N            the table setting: number of tables (default 2)\n"
-    "  --entries N           the pager_to_table setting: entries per table\n"
-    "                        (default 3)\n"
-    "\n"
-    "Faults:\n"
-    "  --echo-syncs LIST     answer only these syncs, counted from 1 since start;\n"
-    "                        LIST is numbers and ranges such as 1,5,7-9\n"
-    "  --echo-every N        answer only every Nth sync (N, 2N, ...)\n"
-    "  --sync-reply HEX      answer syncs with this byte instead of FF, e.g. 55\n"
-    "  --silent-after-sync   answer syncs, and nothing else\n"
-    "  --local-echo          give back every byte received at once, before any\n"
-    "                        reply, as an adapter with local echo does\n"
-    "  --reply-delay MS      send every reply but the sync echo MS milliseconds\n"
-    "                        late (0..60000)\n"
-    "  --sync-delay MS       send each sync echo MS milliseconds late (0..60000)\n"
-    "  --repeat-reply MS     send every reply but the sync echo twice, the copy\n"
-    "                        MS milliseconds after the first (0..60000)\n"
-    "  --hangup-after N      hang the line up once the device has received N\n"
-    "                        bytes, as when a USB adapter is pulled\n"
-    "  --stop-after-checks N answer the first N entry checks, then no more\n"
-    "  --uncleared T:E       entry E of table T never clears (repeatable; tables\n"
-    "                        count from 1, entries from 0)\n"
-    "  --store-wrong NAME    store setting NAME (pager, table, pager_to_table)\n"
-    "                        with its lowest bit flipped, so its verify fails\n"
-    "\n"
-    "Other:\n"
-    "  --log FILE            write every byte on the line to FILE ('-': standard\n"
-    "                        error), one per line: '<ms since start> rx <HEX>' for\n"
-    "                        bytes from the program, '... tx <HEX>' for bytes the\n"
-    "                        device sends; silent ports' bytes end in their name\n"
-    "  --help                show this text\n"
+    "ignored.\n";
+
+const char kUsageEnd[] =
     "\n"
     "Exit status: PROGRAM's; 2 for a bad command line; 71 when a pty, process or\n"
     "the log file could not be made; 77 when no private /dev could be made (no\n"
@@ -148,104 +110,183 @@ bool parse_entry(const std::string& text, EntryAddress* entry) {
            parse_int(text.substr(colon + 1), 0, 255, &entry->entry);
 }
 
-bool takes_value(const std::string& name) {
-    static const char* const kWithValue[] = {
-        "--pager",       "--tables",       "--entries",      "--echo-syncs",
-        "--echo-every",  "--sync-reply",   "--reply-delay",  "--stop-after-checks",
-        "--sync-delay",  "--repeat-reply", "--hangup-after", "--uncleared",
-        "--store-wrong", "--silent-ports", "--log",          "--link"};
-    for (const char* known : kWithValue) {
-        if (name == known) {
-            return true;
-        }
-    }
-    return false;
+// The setters of the options that only store a number or raise a flag.
+template <int DeviceKnobs::*knob, int lo, int hi>
+bool knob_number(const std::string& value, DevsimOptions* o) {
+    return parse_int(value, lo, hi, &(o->knobs.*knob));
 }
-
-bool bad_value(const std::string& name, const std::string& value, const char* expected,
-               std::string* error) {
-    *error = "invalid value '" + value + "' for " + name + ": expected " + expected;
-    return false;
-}
-
-// Applies option `name` with `value` (empty for a flag).
-bool apply(const std::string& name, const std::string& value, DevsimOptions* o,
-           std::string* error) {
-    DeviceKnobs& k = o->knobs;
-    if (name == "--help" || name == "-h") {
-        o->help = true;
-    } else if (name == "--serve") {
-        o->serve = true;
-    } else if (name == "--absent") {
-        o->absent = true;
-    } else if (name == "--silent-after-sync") {
-        k.silent_after_sync = true;
-    } else if (name == "--local-echo") {
-        k.local_echo = true;
-    } else if (name == "--pager") {
-        return parse_int(value, 0, 255, &k.pager) || bad_value(name, value, "0..255", error);
-    } else if (name == "--tables") {
-        return parse_int(value, 0, 255, &k.table) || bad_value(name, value, "0..255", error);
-    } else if (name == "--entries") {
-        return parse_int(value, 0, 255, &k.pager_to_table) ||
-               bad_value(name, value, "0..255", error);
-    } else if (name == "--echo-syncs") {
-        k.echo_syncs.clear();
-        return parse_sync_list(value, &k.echo_syncs) ||
-               bad_value(name, value, "sync numbers from 1, such as 1,5,7-9", error);
-    } else if (name == "--echo-every") {
-        return parse_int(value, 1, 1000000, &k.echo_every) ||
-               bad_value(name, value, "a number from 1", error);
-    } else if (name == "--sync-reply") {
-        int byte = 0;
-        if (!parse_hex_byte(value, &byte)) {
-            return bad_value(name, value, "a hexadecimal byte 00..FF", error);
-        }
-        k.sync_reply = static_cast<std::uint8_t>(byte);
-    } else if (name == "--reply-delay") {
-        return parse_int(value, 0, 60000, &k.reply_delay_ms) ||
-               bad_value(name, value, "milliseconds 0..60000", error);
-    } else if (name == "--sync-delay") {
-        return parse_int(value, 0, 60000, &k.sync_delay_ms) ||
-               bad_value(name, value, "milliseconds 0..60000", error);
-    } else if (name == "--repeat-reply") {
-        return parse_int(value, 0, 60000, &k.repeat_reply_ms) ||
-               bad_value(name, value, "milliseconds 0..60000", error);
-    } else if (name == "--hangup-after") {
-        return parse_int(value, 0, 100000000, &k.hangup_after_bytes) ||
-               bad_value(name, value, "a number from 0", error);
-    } else if (name == "--stop-after-checks") {
-        return parse_int(value, 0, 100000000, &k.stop_after_checks) ||
-               bad_value(name, value, "a number from 0", error);
-    } else if (name == "--uncleared") {
-        EntryAddress entry;
-        if (!parse_entry(value, &entry)) {
-            return bad_value(name, value, "TABLE:ENTRY, each 0..255", error);
-        }
-        k.uncleared.push_back(entry);
-    } else if (name == "--store-wrong") {
-        k.store_wrong = device_setting_from_name(value.c_str());
-        return k.store_wrong >= 0 ||
-               bad_value(name, value, "pager, table or pager_to_table", error);
-    } else if (name == "--silent-ports") {
-        return parse_int(value, 0, kMaxSilentPorts, &o->silent_ports) ||
-               bad_value(name, value, "0..31", error);
-    } else if (name == "--log") {
-        if (value.empty()) {
-            return bad_value(name, value, "a file name or -", error);
-        }
-        o->log = true;
-        o->log_path = value;
-    } else if (name == "--link") {
-        if (value.empty()) {
-            return bad_value(name, value, "a path", error);
-        }
-        o->link = value;
-    } else {
-        *error = "unknown option '" + name + "'";
-        return false;
-    }
+template <bool DeviceKnobs::*knob>
+bool knob_flag(const std::string&, DevsimOptions* o) {
+    o->knobs.*knob = true;
     return true;
+}
+template <bool DevsimOptions::*mode>
+bool mode_flag(const std::string&, DevsimOptions* o) {
+    o->*mode = true;
+    return true;
+}
+
+// Every option, in the order --help lists them, under headings (the entries
+// without a name). `value` names the option's value in --help; an option
+// without one is a flag. `set` stores the value, returning false for one it
+// cannot take, when `expected` says what it wants instead.
+struct Option {
+    const char* name;
+    const char* value;
+    const char* help;  // its lines in --help, '\n' between them
+    const char* expected;
+    bool (*set)(const std::string& value, DevsimOptions* o);
+};
+
+const Option kOptions[] = {
+    {nullptr, nullptr, "Where the device is:", nullptr, nullptr},
+    {"--absent", nullptr, "attach no device: /dev holds no serial port at all", nullptr,
+     mode_flag<&DevsimOptions::absent>},
+    {"--silent-ports", "N",
+     "put N ports that never answer first (ttyUSB0..N-1);\n"
+     "the device is then ttyUSB<N>, COM<33+N>; N <= 31",
+     "0..31",
+     [](const std::string& v, DevsimOptions* o) {
+         return parse_int(v, 0, kMaxSilentPorts, &o->silent_ports);
+     }},
+    {"--serve", nullptr, "no PROGRAM: serve the device on a pty until stopped", nullptr,
+     mode_flag<&DevsimOptions::serve>},
+    {"--link", "PATH",
+     "with --serve: make PATH a symlink to the pty\n"
+     "(removed on exit), e.g. a Wine dosdevices/com33 entry",
+     "a path",
+     [](const std::string& v, DevsimOptions* o) {
+         o->link = v;
+         return !v.empty();
+     }},
+
+    {nullptr, nullptr, "Device settings at power on (0..255):", nullptr, nullptr},
+    {"--pager", "N", "the pager setting (default 10)", "0..255",
+     knob_number<&DeviceKnobs::pager, 0, 255>},
+    {"--tables", "N", "the table setting: number of tables (default 2)", "0..255",
+     knob_number<&DeviceKnobs::table, 0, 255>},
+    {"--entries", "N",
+     "the pager_to_table setting: entries per table\n"
+     "(default 3)",
+     "0..255", knob_number<&DeviceKnobs::pager_to_table, 0, 255>},
+
+    {nullptr, nullptr, "Faults:", nullptr, nullptr},
+    {"--echo-syncs", "LIST",
+     "answer only these syncs, counted from 1 since start;\n"
+     "LIST is numbers and ranges such as 1,5,7-9",
+     "sync numbers from 1, such as 1,5,7-9",
+     [](const std::string& v, DevsimOptions* o) {
+         o->knobs.echo_syncs.clear();
+         return parse_sync_list(v, &o->knobs.echo_syncs);
+     }},
+    {"--echo-every", "N", "answer only every Nth sync (N, 2N, ...)", "a number from 1",
+     knob_number<&DeviceKnobs::echo_every, 1, 1000000>},
+    {"--sync-reply", "HEX", "answer syncs with this byte instead of FF, e.g. 55",
+     "a hexadecimal byte 00..FF",
+     [](const std::string& v, DevsimOptions* o) {
+         int byte = 0;
+         if (!parse_hex_byte(v, &byte)) {
+             return false;
+         }
+         o->knobs.sync_reply = static_cast<std::uint8_t>(byte);
+         return true;
+     }},
+    {"--silent-after-sync", nullptr, "answer syncs, and nothing else", nullptr,
+     knob_flag<&DeviceKnobs::silent_after_sync>},
+    {"--local-echo", nullptr,
+     "give back every byte received at once, before any\n"
+     "reply, as an adapter with local echo does",
+     nullptr, knob_flag<&DeviceKnobs::local_echo>},
+    {"--reply-delay", "MS",
+     "send every reply but the sync echo MS milliseconds\n"
+     "late (0..60000)",
+     "milliseconds 0..60000", knob_number<&DeviceKnobs::reply_delay_ms, 0, 60000>},
+    {"--sync-delay", "MS", "send each sync echo MS milliseconds late (0..60000)",
+     "milliseconds 0..60000", knob_number<&DeviceKnobs::sync_delay_ms, 0, 60000>},
+    {"--repeat-reply", "MS",
+     "send every reply but the sync echo twice, the copy\n"
+     "MS milliseconds after the first (0..60000)",
+     "milliseconds 0..60000", knob_number<&DeviceKnobs::repeat_reply_ms, 0, 60000>},
+    {"--hangup-after", "N",
+     "hang the line up once the device has received N\n"
+     "bytes, as when a USB adapter is pulled",
+     "a number from 0", knob_number<&DeviceKnobs::hangup_after_bytes, 0, 100000000>},
+    {"--stop-after-checks", "N", "answer the first N entry checks, then no more", "a number from 0",
+     knob_number<&DeviceKnobs::stop_after_checks, 0, 100000000>},
+    {"--uncleared", "T:E",
+     "entry E of table T never clears (repeatable; tables\n"
+     "count from 1, entries from 0)",
+     "TABLE:ENTRY, each 0..255",
+     [](const std::string& v, DevsimOptions* o) {
+         EntryAddress entry;
+         if (!parse_entry(v, &entry)) {
+             return false;
+         }
+         o->knobs.uncleared.push_back(entry);
+         return true;
+     }},
+    {"--store-wrong", "NAME",
+     "store setting NAME (pager, table, pager_to_table)\n"
+     "with its lowest bit flipped, so its verify fails",
+     "pager, table or pager_to_table",
+     [](const std::string& v, DevsimOptions* o) {
+         o->knobs.store_wrong = device_setting_from_name(v.c_str());
+         return o->knobs.store_wrong >= 0;
+     }},
+
+    {nullptr, nullptr, "Other:", nullptr, nullptr},
+    {"--log", "FILE",
+     "write every byte on the line to FILE ('-': standard\n"
+     "error), one per line: '<ms since start> rx <HEX>' for\n"
+     "bytes from the program, '... tx <HEX>' for bytes the\n"
+     "device sends; silent ports' bytes end in their name",
+     "a file name or -",
+     [](const std::string& v, DevsimOptions* o) {
+         o->log = true;
+         o->log_path = v;
+         return !v.empty();
+     }},
+    {"--help", nullptr, "show this text", nullptr, mode_flag<&DevsimOptions::help>},
+};
+
+// The option called `name` ("-h" is --help), nullptr for none.
+const Option* find_option(const std::string& name) {
+    if (name == "-h") {
+        return find_option("--help");
+    }
+    for (const Option& option : kOptions) {
+        if (option.name != nullptr && name == option.name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+// The options part of --help: each option with its value, and its help in a
+// column of its own.
+std::string options_help() {
+    constexpr std::size_t kColumn = 24;
+    std::string text;
+    for (const Option& option : kOptions) {
+        if (option.name == nullptr) {
+            text += std::string("\n") + option.help + "\n";
+            continue;
+        }
+        std::string left = std::string("  ") + option.name;
+        if (option.value != nullptr) {
+            left += std::string(" ") + option.value;
+        }
+        left.resize(std::max(left.size() + 1, kColumn), ' ');
+        text += left;
+        for (const char* c = option.help; *c != '\0'; ++c) {
+            text += *c;
+            if (*c == '\n') {
+                text += std::string(kColumn, ' ');
+            }
+        }
+        text += "\n";
+    }
+    return text;
 }
 
 bool check_combination(const DevsimOptions& o, std::string* error) {
@@ -287,17 +328,23 @@ bool parse_devsim_args(const std::vector<std::string>& args, DevsimOptions* opti
             name = word.substr(0, eq);
             value = word.substr(eq + 1);
         }
-        if (takes_value(name) && !inline_value) {
+        const Option* option = find_option(name);
+        if (option == nullptr) {
+            *error = "unknown option '" + name + "'";
+            return false;
+        }
+        if (option->value != nullptr && !inline_value) {
             if (i + 1 >= args.size()) {
                 *error = "option " + name + " needs a value";
                 return false;
             }
             value = args[++i];
-        } else if (!takes_value(name) && inline_value) {
+        } else if (option->value == nullptr && inline_value) {
             *error = "option " + name + " takes no value";
             return false;
         }
-        if (!apply(name, value, options, error)) {
+        if (!option->set(value, options)) {
+            *error = "invalid value '" + value + "' for " + name + ": expected " + option->expected;
             return false;
         }
         if (options->help) {
@@ -310,5 +357,6 @@ bool parse_devsim_args(const std::vector<std::string>& args, DevsimOptions* opti
 }
 
 const char* devsim_usage() {
-    return kUsage;
+    static const std::string usage = kUsageStart + options_help() + kUsageEnd;
+    return usage.c_str();
 }

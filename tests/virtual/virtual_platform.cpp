@@ -1,4 +1,4 @@
-// The fakes behind virtual_line.h: SerialGate's platform half, pause_ms, and
+// The fakes behind virtual_platform.h: SerialGate's platform half, pause_ms, and
 // the console's output and key prompt, all on one virtual clock.
 #include <csignal>
 #include <cstdarg>
@@ -14,7 +14,7 @@
 #include "serial_link/serial_gate.h"
 #include "serial_link/serial_link.h"
 #include "title_platform.h"
-#include "virtual_line.h"
+#include "virtual_platform.h"
 
 struct SerialGate::Port {
     VirtualPort port;
@@ -71,7 +71,9 @@ std::string ms_text(std::int64_t us) {
 }
 
 bool line_lost() {
-    return engine_hung_up(machine().engine);
+    const Machine& m = machine();
+    return engine_hung_up(m.engine) ||
+           (m.setup.hangup_at_ms >= 0 && m.now_us >= m.setup.hangup_at_ms * std::int64_t{1000});
 }
 
 // Moves the clock on to `us`, interrupting the run on the way when the setup

@@ -10,7 +10,7 @@
 
 #include "expected_output.h"
 #include "serial_link/serial_link.h"
-#include "virtual_line.h"
+#include "virtual_platform.h"
 
 // Runs each test in a fresh empty working directory (config.txt goes there)
 // and starts each run on a fresh virtual machine.

@@ -1,4 +1,5 @@
-// The parts of the process handling that are the same on every platform.
+// The answer to a command line that asks for help or the version, the same on
+// every platform.
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>

@@ -1,5 +1,5 @@
-// The early aim that keeps pauses at their floor, shared by the platforms'
-// pause files.
+// The pauses' overshoot corrector, shared by the platforms' pause files: the
+// early aim that keeps pauses at their floor.
 //
 // Waking from a sleep costs the system some tens of microseconds past the
 // deadline, more inside a virtual machine. Thousands of pauses make up an

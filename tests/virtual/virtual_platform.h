@@ -57,6 +57,9 @@ struct VirtualSetup {
     // The same, once the virtual clock reaches this time; -1: never. A wait
     // or pause under way then still runs to its end.
     int interrupt_at_ms = -1;
+    // The device's line hangs up once the virtual clock reaches this time, as
+    // when a USB adapter is pulled between bytes; -1: never.
+    int hangup_at_ms = -1;
 };
 
 // Starts a fresh machine: time 0, the device powered on with `setup.knobs`,
