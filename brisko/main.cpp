@@ -1,5 +1,6 @@
 // brisko: clears every entry of the paging device's table memory and checks
 // every entry afterwards.
+#include "console/device_run.h"
 #include "console/process.h"
 #include "run.h"
 
@@ -27,7 +28,9 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     install_interrupt_handlers();
+    begin_device_run("brisko", "erasing the paging device's table memory");
     const int status = run_brisko();
     end_if_interrupted();
+    end_device_run();
     return status;
 }

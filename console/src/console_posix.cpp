@@ -14,6 +14,7 @@
 #include "console/console.h"
 #include "console/deadline.h"
 #include "console/process.h"
+#include "device_run_platform.h"
 
 namespace {
 
@@ -175,6 +176,8 @@ bool stdout_is_console() {
 }
 
 void wait_key() {
+    // The machine may sleep while the prompt waits.
+    note_key_prompt();
     // An interrupted run ends without a prompt.
     if (interrupt_requested()) {
         return;

@@ -7,6 +7,7 @@
 
 #include "console/console.h"
 #include "console/process.h"
+#include "device_run_platform.h"
 #include "interrupt_win32.h"
 #include "key_event_win32.h"
 
@@ -112,6 +113,8 @@ bool stdout_is_console() {
 }
 
 void wait_key() {
+    // The machine may sleep while the prompt waits.
+    note_key_prompt();
     // An interrupted run ends without a prompt.
     if (interrupt_requested()) {
         return;

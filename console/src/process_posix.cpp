@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "console/device_run.h"
 #include "console/process.h"
 
 namespace {
@@ -69,6 +70,7 @@ void end_if_interrupted() {
     if (signal == 0) {
         return;
     }
+    release_device_run();
     std::fflush(stdout);
     std::fflush(stderr);
     struct sigaction dfl {};

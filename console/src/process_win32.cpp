@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "console/device_run.h"
 #include "console/process.h"
 #include "interrupt_win32.h"
 
@@ -83,6 +84,7 @@ void end_if_interrupted() {
     if (!interrupt_requested()) {
         return;
     }
+    release_device_run();
     std::fflush(stdout);
     std::fflush(stderr);
     // What the system's own handler ends a process with on Ctrl+C.

@@ -1,0 +1,11 @@
+// The console during a run on POSIX: a terminal needs nothing changed for
+// it, and outlives the program, so there is no message to keep on screen.
+#include "device_run_platform.h"
+
+void hold_console() {}
+
+void release_console() {}
+
+bool console_of_its_own() {
+    return false;
+}
