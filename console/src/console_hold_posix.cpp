@@ -6,6 +6,4 @@ void hold_console() {}
 
 void release_console() {}
 
-bool console_of_its_own() {
-    return false;
-}
+void keep_last_message() {}

@@ -46,6 +46,7 @@ RunCalls system_run_calls() {
     calls.set_console_mode = SetConsoleMode;
     calls.get_console_process_list = GetConsoleProcessList;
     calls.output_on_console = stdout_is_console;
+    calls.key_prompt = wait_key;
     return calls;
 }
 
@@ -92,11 +93,13 @@ void release_console() {
     }
 }
 
-bool console_of_its_own() {
+void keep_last_message() {
     // A Command Prompt, PowerShell or Windows Terminal's shell shares the
     // console: the list then holds two processes or more. A console made for
     // this process alone closes with it.
+    RunCalls& calls = run_calls();
     DWORD processes[2] = {};
-    return run_calls().get_console_process_list(processes, 2) == 1 &&
-           run_calls().output_on_console();
+    if (calls.get_console_process_list(processes, 2) == 1 && calls.output_on_console()) {
+        calls.key_prompt();
+    }
 }

@@ -1,6 +1,5 @@
 // The order of the hold on the system for a run, the same on every platform.
 #include "console/device_run.h"
-#include "console/console.h"
 #include "console/process.h"
 #include "device_run_platform.h"
 
@@ -39,7 +38,7 @@ void note_key_prompt() {
 
 void end_device_run() {
     release_device_run();
-    if (begun && !prompted && !interrupt_requested() && console_of_its_own()) {
-        wait_key();
+    if (begun && !prompted && !interrupt_requested()) {
+        keep_last_message();
     }
 }

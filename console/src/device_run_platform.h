@@ -10,9 +10,9 @@ void let_sleep();
 void hold_console();
 void release_console();
 
-// True when the console window is this process's alone and its output shows
-// there, so that the window closes with the process.
-bool console_of_its_own();
+// When the console window is this process's alone and its output shows
+// there, so that the window closes with the process, prompts for a key.
+void keep_last_message();
 
 // Called by wait_key as it starts: the run has shown its key prompt.
 void note_key_prompt();

@@ -31,6 +31,7 @@ struct RunCalls {
     DWORD(WINAPI* get_console_process_list)(LPDWORD, DWORD);
     // Whether standard output is the console window (stdout_is_console).
     bool (*output_on_console)();
+    void (*key_prompt)();  // wait_key
 };
 
 // The calls in use: the system's, unless a test put others in.
