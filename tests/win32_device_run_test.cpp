@@ -21,7 +21,7 @@ namespace {
 // What the fake system answers.
 struct Answers {
     bool has_set_process_information = true;
-    BOOL throttling_taken = TRUE;
+    ULONG throttling_known = 0x5;  // the kinds the system takes (Windows 11)
     bool has_console = true;
     // A new conhost window's input mode: QuickEdit and insert on.
     DWORD input_mode = 0x1f7;
@@ -54,7 +54,7 @@ BOOL WINAPI fake_process_information(HANDLE process, int kind, LPVOID info, DWOR
     note("throttling %s %d v%lu control %lx state %lx size %lu;",
          process == GetCurrentProcess() ? "self" : "other", kind, state->version,
          state->control_mask, state->state_mask, static_cast<unsigned long>(size));
-    return answers.throttling_taken;
+    return (state->control_mask & ~answers.throttling_known) == 0;
 }
 HANDLE fake_open() {
     note("open;");
@@ -85,6 +85,7 @@ void fake_key_prompt() {
 }
 
 const std::string kThrottlingOff = "throttling self 4 v1 control 5 state 0 size 12;";
+const std::string kSpeedOnly = "throttling self 4 v1 control 1 state 0 size 12;";
 const std::string kThrottlingBack = "throttling self 4 v1 control 0 state 0 size 12;";
 const std::string kHeld = kThrottlingOff + "open;mode input 1b7;awake 80000001;";
 const std::string kLetGo = "awake 80000000;mode input 1f7;close input;" + kThrottlingBack;
@@ -135,8 +136,10 @@ TEST_F(DeviceRunWin32, HeldForTheRunAndEachPartLetGoAsTakenWhateverTheSystemRefu
         {"no SetProcessInformation (Windows 7)",
          [](Answers& a) { a.has_set_process_information = false; },
          "open;mode input 1b7;awake 80000001;", "awake 80000000;mode input 1f7;close input;"},
-        {"throttling refused (Windows 10 before 1709)",
-         [](Answers& a) { a.throttling_taken = FALSE; }, kHeld,
+        {"timer resolution unknown (Windows 10)", [](Answers& a) { a.throttling_known = 0x1; },
+         kThrottlingOff + kSpeedOnly + "open;mode input 1b7;awake 80000001;", kLetGo},
+        {"throttling refused (Windows 8)", [](Answers& a) { a.throttling_known = 0; },
+         kThrottlingOff + kSpeedOnly + "open;mode input 1b7;awake 80000001;",
          "awake 80000000;mode input 1f7;close input;"},
         {"QuickEdit already off", [](Answers& a) { a.input_mode = 0x1b7; },
          kThrottlingOff + "open;close input;awake 80000001;", "awake 80000000;" + kThrottlingBack},

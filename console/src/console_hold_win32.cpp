@@ -34,7 +34,8 @@ RunCalls system_run_calls() {
     RunCalls calls{};
     calls.set_thread_execution_state = SetThreadExecutionState;
     // Looked up, not linked: Windows 7 has no SetProcessInformation, and
-    // Windows 10 before 1709 refuses the power-throttling class (ignored).
+    // Windows 8 and Windows 10 before 1709 refuse the power-throttling class
+    // (done without).
     const HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (kernel != nullptr) {
         calls.set_process_information = reinterpret_cast<BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD)>(
@@ -57,8 +58,10 @@ RunCalls& run_calls() {
 
 void hold_console() {
     // Pauses keep their 1 ms timer resolution and the run its speed while the
-    // window is minimised or covered.
-    throttling_held = set_throttling(kThrottleExecutionSpeed | kThrottleIgnoreTimerResolution);
+    // window is minimised or covered. Windows 10 knows the speed alone, and
+    // refuses a mask with a kind it does not know.
+    throttling_held = set_throttling(kThrottleExecutionSpeed | kThrottleIgnoreTimerResolution) ||
+                      set_throttling(kThrottleExecutionSpeed);
 
     // A click in a QuickEdit console starts a selection, and the program's
     // next write waits until it ends: the run would stop between two dots.
