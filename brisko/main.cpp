@@ -1,5 +1,6 @@
 // brisko: clears every entry of the paging device's table memory and checks
 // every entry afterwards.
+#include "console/device_run.h"
 #include "console/process.h"
 #include "run.h"
 #include "serial_link/run_options.h"
@@ -40,7 +41,9 @@ int main(int argc, char* argv[]) {
         return early;
     }
     install_interrupt_handlers();
+    begin_device_run("brisko", "erasing the paging device's table memory");
     const int status = run_brisko(options);
     end_if_interrupted();
+    end_device_run();
     return finish_run(status);
 }

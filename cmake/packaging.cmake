@@ -8,8 +8,9 @@
 #     Linux:   pager-tools_<version>_<arch>.deb          (vantel, brisko, pager-ports)
 #              pager-tools-devsim_<version>_<arch>.deb   (the device simulator)
 #     Windows (mingw-w64 cross build): pager-tools-<version>-win64.zip, holding
-#              vantel.exe, brisko.exe, pager-ports.exe, README.md, LICENSE
-#              and docs/TROUBLESHOOTING.md
+#              vantel.exe, brisko.exe, pager-ports.exe, README.md, LICENSE,
+#              docs/TROUBLESHOOTING.md and SHA256SUMS (the checksums of the
+#              others)
 #
 # Included at the end of the top-level CMakeLists.txt, after every target
 # exists. Needs GNUInstallDirs.
@@ -37,6 +38,28 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
 # it: a technician at a device often has no network.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/TROUBLESHOOTING.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT programs)
+
+# The ZIP's SHA256SUMS: the SHA-256 of every file installed before it, as
+# sha256sum writes them ("<hash>  <name>", LF line ends), so that a download
+# can be checked with sha256sum -c, certutil or Get-FileHash. Written last,
+# once the programs are copied and stripped.
+if(WIN32)
+  install(CODE "set(pager_sums_file \"${PROJECT_BINARY_DIR}/SHA256SUMS\")" COMPONENT programs)
+  install(CODE [[
+    set(pager_sums "")
+    set(pager_files ${CMAKE_INSTALL_MANIFEST_FILES})
+    list(SORT pager_files)
+    foreach(pager_file IN LISTS pager_files)
+      cmake_path(RELATIVE_PATH pager_file BASE_DIRECTORY "${CMAKE_INSTALL_PREFIX}"
+                 OUTPUT_VARIABLE pager_name)
+      cmake_path(NORMAL_PATH pager_name)
+      file(SHA256 "$ENV{DESTDIR}${pager_file}" pager_hash)
+      string(APPEND pager_sums "${pager_hash}  ${pager_name}\n")
+    endforeach()
+    file(WRITE "${pager_sums_file}" "${pager_sums}")
+    file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}" TYPE FILE FILES "${pager_sums_file}")
+  ]] COMPONENT programs)
+endif()
 
 # Manual pages, with the release written into their title line, gzipped as
 # Debian wants them when gzip is there. Windows gets none: its users have no
@@ -181,6 +204,9 @@ else()
     # the g++ 12 build links against. .ci/package checks the cross-built
     # programs against it.
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
+    if(PAGER_USES_LOGIND)
+      string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libsystemd0")
+    endif()
   endif()
 endif()
 

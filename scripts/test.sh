@@ -8,7 +8,10 @@
 # Warnings are errors in both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/ensure-packages.sh cmake make g++ libgtest-dev util-linux
+# libsystemd-dev: the logind inhibitor's sd-bus; dbus and python3-dbusmock:
+# the fake logind its test runs against.
+scripts/ensure-packages.sh cmake make g++ libgtest-dev util-linux libsystemd-dev dbus \
+  python3-dbusmock
 
 build="build"
 flags=(-DPAGER_WERROR=ON)

@@ -1,5 +1,6 @@
 // vantel: stores the three settings from "config.txt" in the paging device
 // and reads each one back.
+#include "console/device_run.h"
 #include "console/process.h"
 #include "run.h"
 #include "serial_link/run_options.h"
@@ -39,7 +40,9 @@ int main(int argc, char* argv[]) {
         return early;
     }
     install_interrupt_handlers();
+    begin_device_run("vantel", "writing the paging device's settings");
     const int status = run_vantel(options);
     end_if_interrupted();
+    end_device_run();
     return finish_run(status);
 }

@@ -15,6 +15,7 @@
 #include "console/deadline.h"
 #include "console/process.h"
 #include "console/title.h"
+#include "device_run_platform.h"
 
 namespace {
 
@@ -180,6 +181,8 @@ void put_text(const char* text) {
 }
 
 void wait_key() {
+    // The machine may sleep while the prompt waits.
+    note_key_prompt();
     // An interrupted run ends without a prompt.
     if (interrupt_requested()) {
         return;

@@ -12,6 +12,7 @@
 #include "console/console.h"
 #include "console/process.h"
 #include "console/title.h"
+#include "device_run_platform.h"
 #include "interrupt_win32.h"
 #include "key_event_win32.h"
 
@@ -189,6 +190,8 @@ void put_text(const char* text) {
 }
 
 void wait_key() {
+    // The machine may sleep while the prompt waits.
+    note_key_prompt();
     // An interrupted run ends without a prompt.
     if (interrupt_requested()) {
         return;

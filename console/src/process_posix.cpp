@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "console/device_run.h"
 #include "console/process.h"
 #include "console/run_log.h"
 #include "console/title.h"
@@ -72,6 +73,7 @@ void end_if_interrupted() {
         return;
     }
     put_back_title();
+    release_device_run();
     std::fflush(stdout);
     std::fflush(stderr);
     run_log_signal(signal);

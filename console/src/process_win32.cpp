@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "console/device_run.h"
 #include "console/process.h"
 #include "console/run_log.h"
 #include "console/title.h"
@@ -86,6 +87,7 @@ void end_if_interrupted() {
         return;
     }
     put_back_title();
+    release_device_run();
     std::fflush(stdout);
     std::fflush(stderr);
     run_log_signal(static_cast<int>(InterlockedCompareExchange(&interrupt_code, 0, 0)) - 1);

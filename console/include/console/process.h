@@ -65,6 +65,7 @@ void request_interrupt(int signal);
 // Writes out the output still held, then ends the process as the
 // interruption would have without a handler: POSIX re-raises the signal with
 // its default action, so that the parent sees a death by it; Windows exits
-// with STATUS_CONTROL_C_EXIT. The caller has closed the port first. Returns
-// only when no interruption has come.
+// with STATUS_CONTROL_C_EXIT. The caller has closed the port first; the hold
+// on the system (device_run.h) is let go here. Returns only when no
+// interruption has come.
 void end_if_interrupted();
