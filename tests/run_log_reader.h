@@ -41,8 +41,9 @@ inline std::vector<LogLine> read_run_log(const std::string& log) {
         }
         LogLine read;
         const std::size_t space = line.find(' ');
+        const std::string time = line.substr(0, space);
         char* end = nullptr;
-        const double ms = std::strtod(line.substr(0, space).c_str(), &end);
+        const double ms = std::strtod(time.c_str(), &end);
         const std::size_t dot = line.find('.');
         if (space != std::string::npos && *end == '\0' && dot != std::string::npos &&
             space - dot == 4) {
