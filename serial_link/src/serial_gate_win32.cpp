@@ -300,7 +300,9 @@ bool SerialGate::LineLost() const {
 bool SerialGate::SettingsIntact() const {
     DCB now{};
     now.DCBlength = sizeof(DCB);
-    if (!port_ || port_->lost || !port_->state_set || !GetCommState(port_->handle, &now)) {
+    // An open port always took its settings: Open fails when the driver
+    // refuses them.
+    if (!port_ || port_->lost || !win32_calls.GetCommState(port_->handle, &now)) {
         return true;
     }
     DCB set = port_->saved_state;
